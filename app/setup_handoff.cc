@@ -1,0 +1,112 @@
+#include "app/setup_handoff.h"
+
+#include <shellapi.h>
+
+#include <cstring>
+
+#include "completion/basic_install.h"
+#include "completion/complete_install.h"
+#include "completion/delete_tree.h"
+#include "support/base64.h"
+#include "support/file_util.h"
+#include "support/seams.h"
+#include "support/text.h"
+
+int installingSeen = 0;
+
+namespace {
+
+const char kSetupTitle[] = "Talvorn Installer";
+const char kInstallingTitle[] = "Talvorn Installer: Installing";
+
+BOOL CALLBACK CheckWindowTitle(HWND window, LPARAM foundAddress) {
+  char title[300];
+  if (GetWindowTextA(window, title, sizeof title) <= 0) return TRUE;
+  int* found = reinterpret_cast<int*>(foundAddress);
+  if (std::strcmp(title, kSetupTitle) == 0) {
+    *found = 1;
+    return FALSE;
+  }
+  if (std::strcmp(title, kInstallingTitle) == 0) {
+    *found = 1;
+    installingSeen = 1;
+    return FALSE;
+  }
+  return TRUE;
+}
+
+void WaitForSetupWindow() {
+  // Unsigned difference: the tick counter's wrap does no harm.
+  DWORD start = seams::tickCount();
+  while (seams::tickCount() - start < kAppearanceWaitMs && !FindSetupWindow()) {
+    seams::sleep(kAppearancePollMs);
+  }
+  while (FindSetupWindow()) seams::sleep(kDisappearancePollMs);
+}
+
+// The folder's path for the argument string; a folder the shell cannot name
+// is passed as an empty path, so the setup program still gets three fields.
+void AppendFolderArgument(wchar_t* arguments, bool found, wchar_t* folder) {
+  if (!found || !AppendBackslash(folder, kFolderPathSize)) folder[0] = 0;
+  AppendEncodedArgument(arguments, folder);
+}
+
+}  // namespace
+
+int FindSetupWindow() {
+  int found = 0;
+  EnumWindows(CheckWindowTitle, reinterpret_cast<LPARAM>(&found));
+  return found;
+}
+
+void AppendEncodedArgument(wchar_t* arguments, const wchar_t* path) {
+  char encoded[2000];
+  Base64Encode(reinterpret_cast<const uint8_t*>(path),
+               2 * static_cast<size_t>(lstrlenW(path)), encoded,
+               sizeof encoded);
+  wchar_t wide[2000];
+  WidenCopy(wide, 2000, encoded);
+  AppendText(arguments, kArgumentSize, arguments[0] ? L",\"" : L"\"");
+  AppendText(arguments, kArgumentSize, wide);
+  AppendText(arguments, kArgumentSize, L"\"");
+}
+
+int RunSetupProgram(HWND dialog, const wchar_t* tempDirectory) {
+  wchar_t arguments[kArgumentSize] = {};
+  wchar_t folder[kFolderPathSize] = {};
+  AppendFolderArgument(arguments, GetDocumentsFolder(folder), folder);
+  AppendFolderArgument(arguments, GetProgramsSubfolder(folder, L"Talvorn"),
+                       folder);
+  AppendFolderArgument(arguments, GetDesktopFolder(folder), folder);
+
+  wchar_t setupPath[MAX_PATH];
+  int launchResult = ERROR_FILENAME_EXCED_RANGE;
+  if (JoinPath(setupPath, MAX_PATH, tempDirectory, L"InstallTalvorn.exe")) {
+    // No working directory: the setup program inherits the extractor's.
+    launchResult = static_cast<int>(reinterpret_cast<INT_PTR>(ShellExecuteW(
+        dialog, L"open", setupPath, arguments, nullptr, SW_SHOWNORMAL)));
+  }
+  bool launched = launchResult > 32;
+  if (!launched) {
+    wchar_t text[200];
+    FormatText(text, 200, L"Error launching installer%s. Error=%d", L"",
+               launchResult);
+    seams::messageBoxW(nullptr, text, L"Extractor", MB_OK);
+  }
+  EndDialog(dialog, 0);
+
+  bool fallback = true;
+  if (launched) {
+    WaitForSetupWindow();
+    wchar_t cancelPath[MAX_PATH];
+    JoinPath(cancelPath, MAX_PATH, tempDirectory, L"cancel.txt");
+    fallback = !FileExists(cancelPath);
+    if (installingSeen) fallback = CompleteInstall(tempDirectory) == 0;
+  }
+  if (fallback && BasicInstall(tempDirectory) == 1) {
+    CompleteInstall(tempDirectory);
+  }
+  return DeleteDirectoryTree(tempDirectory);
+}
+
+void ResetHandoffForTesting() { installingSeen = 0; }

@@ -1,0 +1,28 @@
+// Starts the setup program from tmp-n, follows it by its window titles, judges
+// the outcome, completes or offers the basic install, and removes tmp-n.
+#pragma once
+
+#include <windows.h>
+
+const size_t kArgumentSize = 3000;
+const DWORD kAppearanceWaitMs = 10000;
+const DWORD kAppearancePollMs = 100;
+const DWORD kDisappearancePollMs = 200;
+
+// Set when a poll meets the window titled "Talvorn Installer: Installing".
+extern int installingSeen;
+
+// Ends the progress dialog (result 0) on every path; returns the result of
+// removing tmp-n.
+int RunSetupProgram(HWND dialog, const wchar_t* tempDirectory);
+
+// 1 when some top-level window (of any process, visible or not) bears one of
+// the two setup titles; the first such window in enumeration order decides.
+int FindSetupWindow();
+
+// Appends ["<base64 of path's UTF-16LE bytes>"] to arguments (kArgumentSize
+// units), after a comma unless arguments is empty.
+void AppendEncodedArgument(wchar_t* arguments, const wchar_t* path);
+
+// Test hook.
+void ResetHandoffForTesting();

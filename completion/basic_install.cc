@@ -1,0 +1,45 @@
+#include "completion/basic_install.h"
+
+#include <windows.h>
+
+#include "completion/complete_install.h"
+#include "support/errors.h"
+#include "support/file_util.h"
+#include "support/log.h"
+#include "support/seams.h"
+
+int BasicInstall(const wchar_t* tempDirectory) {
+  LogLineA("Do basic install");
+  int answer = seams::messageBoxA(
+      nullptr,
+      "There appeared to be a problem installing. If it didn't install, do "
+      "you want to do a basic install?",
+      "Basic install", MB_OKCANCEL | MB_ICONQUESTION);
+  if (answer != IDOK) return 0;
+  // Only this one level: the root of C: is taken to exist.
+  if (!CreateDirectoryW(kFixedInstallFolder, nullptr)) {
+    DWORD error = GetLastError();
+    if (error != ERROR_ALREADY_EXISTS) {
+      ReportErrorCode(L"Error creating directory %s %d", kFixedInstallFolder,
+                      static_cast<int>(error));
+      return 0;
+    }
+  }
+  CopyApplicationFile(tempDirectory, kFixedInstallFolder, kApplicationName);
+  LogLineA("Completed basic install");
+  return 1;
+}
+
+int CopyApplicationFile(const wchar_t* sourceFolder,
+                        const wchar_t* destinationFolder, const wchar_t* name) {
+  wchar_t source[MAX_PATH];
+  wchar_t destination[MAX_PATH];
+  JoinPath(source, MAX_PATH, sourceFolder, name);
+  JoinPath(destination, MAX_PATH, destinationFolder, name);
+  BOOL copied = CopyFileW(source, destination, FALSE);
+  if (!copied) {
+    return ReportErrorCode(L"Error copying application %s %d", destination,
+                           static_cast<int>(GetLastError()));
+  }
+  return copied;
+}

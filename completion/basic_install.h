@@ -1,0 +1,11 @@
+// The fallback when the setup program seems not to have installed: with the
+// user's consent, copy the application's executable into "C:\Talvorn\".
+#pragma once
+
+// 1 when the user accepted and the copy was attempted, 0 otherwise.
+int BasicInstall(const wchar_t* tempDirectory);
+
+// Copies folder\name from source to destination, overwriting. Nonzero on
+// success; after a failure, the result of its error report.
+int CopyApplicationFile(const wchar_t* sourceFolder,
+                        const wchar_t* destinationFolder, const wchar_t* name);

@@ -1,0 +1,30 @@
+// Removes a directory tree depth first, silently: no box, no log line, no
+// retry. Whatever cannot be deleted at that moment stays.
+#pragma once
+
+#include <windows.h>
+
+const size_t kTreePathSize = 256;
+
+// A directory enumerator; one per directory being walked.
+struct FileSearch {
+  int open;
+  WIN32_FIND_DATAW findData;
+  HANDLE handle;
+  const wchar_t* pattern;
+};
+
+void FileSearchInit(FileSearch* search);
+
+// index 1 starts a new search with pattern; any other index continues it.
+// Returns 1 with the outputs set, or 0 when there is no further entry.
+// isEntry is 0 for names starting with "." and for names that do not fit
+// name's kTreePathSize units; both are passed over.
+int FileSearchNext(FileSearch* search, const wchar_t* pattern, int index,
+                   wchar_t* name, int* isEntry, int* isDirectory);
+
+void FileSearchClose(FileSearch* search);
+
+// Nonzero when the directory itself was removed. An empty path is refused: it
+// would name the root of the current drive.
+int DeleteDirectoryTree(const wchar_t* path);

@@ -1,0 +1,49 @@
+// Small file, path and special-folder operations shared by the extractor.
+// Paths are zero-terminated 16-bit strings in fixed buffers owned by callers.
+#pragma once
+
+#include <windows.h>
+
+#include <cstdint>
+
+const size_t kModulePathSize = 256;
+const size_t kFolderPathSize = MAX_PATH;
+
+// The whole file plus two zero bytes (so it reads as an 8-bit or, for an even
+// length, a 16-bit zero-terminated text), from the runtime heap: release it
+// with free(). Null after an error report.
+uint8_t* ReadFileContents(const wchar_t* path);
+
+// True when path opens for reading with no sharing: a file held open by
+// another process, and a folder, count as absent.
+bool FileExists(const wchar_t* path);
+
+// One write of length bytes; a failed write raises ("Error writing <label>").
+void WriteOrFail(const void* buffer, uint32_t length, HANDLE file,
+                 const char* label);
+
+// Appends "\" unless path already ends in one (an empty path gets one).
+// False, path unchanged, when the buffer (cap units) has no room.
+bool AppendBackslash(wchar_t* path, size_t cap);
+
+// Cuts at the last backslash after index 0: C:\dir\x.exe becomes C:\dir.
+void CutLastComponent(wchar_t* path);
+
+// The extractor's own path, or the empty string when the platform gives none
+// or the path does not fit in kModulePathSize units.
+void GetModulePath(wchar_t* buffer);
+
+// A shell folder with a trailing backslash in buffer (kFolderPathSize units).
+bool GetSpecialFolder(wchar_t* buffer, int csidl);
+bool GetDocumentsFolder(wchar_t* buffer);
+bool GetProgramsSubfolder(wchar_t* buffer, const wchar_t* subfolder);
+bool GetDesktopFolder(wchar_t* buffer);
+bool GetProgramFilesFolder(wchar_t* buffer);
+
+// out = folder, a backslash unless folder ends in one, name. When that does
+// not fit in cap units, out is made empty, which names no file.
+bool JoinPath(wchar_t* out, size_t cap, const wchar_t* folder,
+              const wchar_t* name);
+
+// True when path names an existing folder.
+bool FolderExists(const wchar_t* path);

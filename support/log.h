@@ -1,0 +1,25 @@
+// The extraction log: "TLExtractorLog.txt" beside the extractor, UTF-16LE with
+// a byte-order mark, one line per call, flushed line by line. Opened once per
+// run; closed (and deleted unless an error was shown) at the normal end.
+#pragma once
+
+#include <windows.h>
+
+const size_t kLogPathSize = MAX_PATH;
+const size_t kLogLineSize = 1000;
+
+// Set by the first OpenExtractionLog, or by the first line written while no
+// log was ever opened; never cleared.
+extern int logAttempted;
+
+void OpenExtractionLog(const wchar_t* folder);
+void LogLine(const wchar_t* text);
+void LogLineA(const char* text);
+void LogFormat(const wchar_t* format, ...);
+void CloseExtractionLog();
+
+// The full path of the log, as OpenExtractionLog built it.
+const wchar_t* ExtractionLogPath();
+
+// Test hook: closes a held log and goes back to the state of a fresh process.
+void ResetLogForTesting();
