@@ -1,0 +1,135 @@
+#include "support/log.h"
+
+#include "support/errors.h"
+#include "tests/test_support.h"
+
+namespace {
+
+class LogTest : public ExtractorTest {
+ protected:
+  std::wstring LogPath() const { return scratch / L"TLExtractorLog.txt"; }
+};
+
+TEST_F(LogTest, ReplacesAnOldLogAndStartsWithItsOwnPath) {
+  WriteBytes(LogPath(), std::string(5000, 'x'));
+  OpenExtractionLog((scratch.path() + L"\\").c_str());  // no second backslash
+  std::string bytes = ReadBytes(LogPath());
+  ASSERT_GE(bytes.size(), 2u);
+  EXPECT_EQ("\xFF\xFE", bytes.substr(0, 2));
+  EXPECT_EQ(std::vector<std::wstring>{LogPath()}, ReadLogLines(LogPath()));
+  EXPECT_EQ(LogPath(), ExtractionLogPath());
+}
+
+TEST_F(LogTest, EndsLinesUnlessTheTextEndsInALineFeed) {
+  OpenExtractionLog(scratch.path().c_str());
+  LogLine(L"ends in lf\n");
+  LogLine(L"ends in cr\r");
+  LogLine(L"");
+  LogLineA("plain ascii");
+  LogFormat(L"%s and %d", L"text", -7);
+  std::string bytes = ReadBytes(LogPath());
+  std::wstring expected = LogPath() +
+                          L"\r\nends in lf\nends in cr\r\r\n\r\nplain ascii\r\n"
+                          L"text and -7\r\n";
+  std::string expectedBytes = "\xFF\xFE";
+  for (wchar_t c : expected) {
+    expectedBytes.push_back(static_cast<char>(c & 0xFF));
+    expectedBytes.push_back(static_cast<char>(c >> 8));
+  }
+  EXPECT_EQ(expectedBytes, bytes);
+}
+
+TEST_F(LogTest, EachLineIsOnDiskAndTheFileIsLockedWhileOpen) {
+  OpenExtractionLog(scratch.path().c_str());
+  LogLine(L"first");
+  // Others may read the open log, but neither write nor delete it.
+  EXPECT_EQ(2u, ReadLogLines(LogPath()).size());
+  EXPECT_FALSE(DeleteFileW(LogPath().c_str()));
+  HANDLE writer = CreateFileW(LogPath().c_str(), GENERIC_WRITE,
+                              FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                              OPEN_EXISTING, 0, nullptr);
+  EXPECT_EQ(INVALID_HANDLE_VALUE, writer);
+  if (writer != INVALID_HANDLE_VALUE) CloseHandle(writer);
+}
+
+TEST_F(LogTest, OpensOnceEvenAfterAFailedFirstAttempt) {
+  std::wstring missing = scratch / L"no such folder";
+  OpenExtractionLog(missing.c_str());
+  ASSERT_EQ(1u, boxes.boxes.size());
+  EXPECT_EQ(L"Error creating log file " + missing +
+                L"\\TLExtractorLog.txt 3",
+            boxes.boxes[0].text);
+  EXPECT_EQ(UINT(MB_OK | MB_ICONERROR), boxes.boxes[0].flags);
+  EXPECT_EQ(1, errorShown);
+
+  OpenExtractionLog(scratch.path().c_str());
+  LogLine(L"dropped");
+  EXPECT_FALSE(PathExists(LogPath()));
+  EXPECT_EQ(1u, boxes.boxes.size());
+}
+
+TEST_F(LogTest, SecondOpenKeepsTheFirstLog) {
+  ScratchFolder other;
+  OpenExtractionLog(scratch.path().c_str());
+  OpenExtractionLog(other.path().c_str());
+  LogLine(L"still here");
+  EXPECT_FALSE(PathExists(other / L"TLExtractorLog.txt"));
+  EXPECT_EQ(L"still here", ReadLogLines(LogPath()).back());
+}
+
+TEST_F(LogTest, LineBeforeOpenReportsNoLogFileOnceAndGivesUp) {
+  LogLine(L"too early");
+  LogLineA("still too early");
+  ASSERT_EQ(1u, boxes.boxes.size());
+  EXPECT_EQ(L"No log file", boxes.boxes[0].text);
+  EXPECT_EQ(L"Error", boxes.boxes[0].caption);
+  EXPECT_EQ(1, errorShown);
+  OpenExtractionLog(scratch.path().c_str());
+  EXPECT_FALSE(PathExists(LogPath()));
+}
+
+TEST_F(LogTest, CloseDeletesTheLogUnlessAnErrorWasShown) {
+  OpenExtractionLog(scratch.path().c_str());
+  CloseExtractionLog();
+  EXPECT_FALSE(PathExists(LogPath()));
+
+  ResetLogForTesting();
+  OpenExtractionLog(scratch.path().c_str());
+  ReportError(L"something failed");
+  CloseExtractionLog();
+  ASSERT_TRUE(PathExists(LogPath()));
+  EXPECT_EQ(L"something failed", ReadLogLines(LogPath()).back());
+}
+
+TEST_F(LogTest, LongTextsAreCutInsideTheirBuffers) {
+  OpenExtractionLog(scratch.path().c_str());
+  std::string longText(5000, 'a');
+  LogLineA(longText.c_str());
+  LogFormat(L"%s", Widen(longText).c_str());
+  std::vector<std::wstring> lines = ReadLogLines(LogPath());
+  ASSERT_EQ(3u, lines.size());
+  EXPECT_EQ(std::wstring(kLogLineSize - 1, L'a'), lines[1]);
+  EXPECT_EQ(std::wstring(kLogLineSize - 1, L'a'), lines[2]);
+}
+
+TEST_F(LogTest, AFolderTooLongForTheLogPathIsReportedAndNothingIsCreated) {
+  // 245 units: a folder the platform can make, with no room for the log.
+  std::wstring deep = scratch.path() + L"\\";
+  deep += std::wstring(245 - deep.size(), L'd');
+  ASSERT_TRUE(CreateDirectoryW(deep.c_str(), nullptr));
+  OpenExtractionLog(deep.c_str());
+  ASSERT_EQ(1u, boxes.boxes.size());
+  EXPECT_NE(std::wstring::npos, boxes.boxes[0].text.find(L" 206"));
+  EXPECT_EQ(L"", std::wstring(ExtractionLogPath()));
+  // Nothing was made at a cut path either.
+  WIN32_FIND_DATAW found;
+  HANDLE search = FindFirstFileW((deep + L"\\*").c_str(), &found);
+  int entries = 0;
+  if (search != INVALID_HANDLE_VALUE) {
+    do ++entries; while (FindNextFileW(search, &found));
+    FindClose(search);
+  }
+  EXPECT_EQ(2, entries);  // "." and ".."
+}
+
+}  // namespace

@@ -1,0 +1,153 @@
+#include "tests/test_support.h"
+
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+
+#include "app/setup_handoff.h"
+#include "compression/zlib_binding.h"
+#include "support/errors.h"
+#include "support/log.h"
+#include "support/seams.h"
+
+namespace {
+BoxRecorder* activeRecorder = nullptr;
+FakeClock* activeClock = nullptr;
+int scratchCounter = 0;
+}  // namespace
+
+BoxRecorder::BoxRecorder() {
+  activeRecorder = this;
+  seams::messageBoxW = BoxW;
+  seams::messageBoxA = BoxA;
+}
+
+BoxRecorder::~BoxRecorder() {
+  activeRecorder = nullptr;
+  seams::messageBoxW = MessageBoxW;
+  seams::messageBoxA = MessageBoxA;
+}
+
+std::vector<std::wstring> BoxRecorder::Texts() const {
+  std::vector<std::wstring> texts;
+  for (const RecordedBox& box : boxes) texts.push_back(box.text);
+  return texts;
+}
+
+int BoxRecorder::Show(std::wstring caption, std::wstring text, UINT flags) {
+  boxes.push_back({std::move(caption), std::move(text), flags});
+  if (onShow) onShow(boxes.back());
+  if (answers_.empty()) return IDOK;
+  int answer = answers_.front();
+  answers_.erase(answers_.begin());
+  return answer;
+}
+
+int WINAPI BoxRecorder::BoxW(HWND, LPCWSTR text, LPCWSTR caption, UINT flags) {
+  return activeRecorder->Show(caption, text, flags);
+}
+
+int WINAPI BoxRecorder::BoxA(HWND, LPCSTR text, LPCSTR caption, UINT flags) {
+  return activeRecorder->Show(Widen(caption), Widen(text), flags);
+}
+
+FakeClock::FakeClock(DWORD start) : now(start) {
+  activeClock = this;
+  seams::tickCount = Tick;
+  seams::sleep = Sleep;
+}
+
+FakeClock::~FakeClock() {
+  activeClock = nullptr;
+  seams::tickCount = GetTickCount;
+  seams::sleep = ::Sleep;
+}
+
+DWORD WINAPI FakeClock::Tick() { return activeClock->now; }
+
+void WINAPI FakeClock::Sleep(DWORD ms) {
+  activeClock->sleeps.push_back(ms);
+  activeClock->now += ms;
+  if (activeClock->onSleep) activeClock->onSleep(activeClock->now);
+}
+
+ScratchFolder::ScratchFolder() {
+  wchar_t temp[MAX_PATH];
+  GetTempPathW(MAX_PATH, temp);
+  path_ = std::wstring(temp) + L"talvorn-test-" +
+          std::to_wstring(GetCurrentProcessId()) + L"-" +
+          std::to_wstring(++scratchCounter);
+  RemoveTree(path_);
+  CreateDirectoryW(path_.c_str(), nullptr);
+}
+
+ScratchFolder::~ScratchFolder() { RemoveTree(path_); }
+
+void RemoveTree(const std::wstring& path) {
+  std::error_code ignored;
+  std::filesystem::remove_all(std::filesystem::path(path), ignored);
+}
+
+std::wstring Widen(const std::string& text) {
+  std::wstring wide;
+  for (unsigned char c : text) wide.push_back(c);
+  return wide;
+}
+
+std::string Narrow(const std::wstring& text) {
+  std::string narrow;
+  for (wchar_t c : text) narrow.push_back(static_cast<char>(c));
+  return narrow;
+}
+
+void WriteBytes(const std::wstring& path, const std::string& bytes) {
+  std::ofstream out(std::filesystem::path(path), std::ios::binary);
+  out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+}
+
+std::string ReadBytes(const std::wstring& path) {
+  std::ifstream in(std::filesystem::path(path), std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+bool PathExists(const std::wstring& path) {
+  return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+std::wstring ProgramFolder() {
+  wchar_t path[MAX_PATH];
+  GetModuleFileNameW(nullptr, path, MAX_PATH);
+  std::wstring folder(path);
+  return folder.substr(0, folder.rfind(L'\\'));
+}
+
+std::vector<std::wstring> ReadLogLines(const std::wstring& path) {
+  std::string bytes = ReadBytes(path);
+  std::wstring text;
+  for (size_t i = 2; i + 1 < bytes.size(); i += 2) {
+    text.push_back(static_cast<wchar_t>(
+        static_cast<unsigned char>(bytes[i]) |
+        static_cast<unsigned char>(bytes[i + 1]) << 8));
+  }
+  std::vector<std::wstring> lines;
+  size_t start = 0;
+  for (size_t end; (end = text.find(L"\r\n", start)) != std::wstring::npos;
+       start = end + 2) {
+    lines.push_back(text.substr(start, end - start));
+  }
+  if (start < text.size()) lines.push_back(text.substr(start));
+  return lines;
+}
+
+namespace {
+void ResetExtractorState() {
+  ResetLogForTesting();
+  ResetErrorsForTesting();
+  ResetZlibForTesting();
+  ResetHandoffForTesting();
+}
+}  // namespace
+
+void ExtractorTest::SetUp() { ResetExtractorState(); }
+
+void ExtractorTest::TearDown() { ResetExtractorState(); }

@@ -1,0 +1,85 @@
+// What the unit tests share: the message-box recorder and the fake clock (the
+// two seams), scratch folders, file helpers, and a fixture that puts the
+// extractor's process-wide state back to that of a fresh process.
+#pragma once
+
+#include <windows.h>
+
+#include <functional>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+struct RecordedBox {
+  std::wstring caption;
+  std::wstring text;
+  UINT flags;
+};
+
+// Replaces both message-box calls while alive: records every box in order and
+// answers with the queued results (IDOK when none is queued).
+class BoxRecorder {
+ public:
+  BoxRecorder();
+  ~BoxRecorder();
+  void QueueAnswer(int result) { answers_.push_back(result); }
+  // Called while a box is "open", as a nested message loop would run.
+  std::function<void(const RecordedBox&)> onShow;
+  std::vector<RecordedBox> boxes;
+  std::vector<std::wstring> Texts() const;
+
+ private:
+  static int WINAPI BoxW(HWND, LPCWSTR, LPCWSTR, UINT);
+  static int WINAPI BoxA(HWND, LPCSTR, LPCSTR, UINT);
+  int Show(std::wstring caption, std::wstring text, UINT flags);
+  std::vector<int> answers_;
+};
+
+// Replaces the tick count and sleep while alive: time moves only by sleeps.
+class FakeClock {
+ public:
+  explicit FakeClock(DWORD start = 0);
+  ~FakeClock();
+  DWORD now;
+  std::vector<DWORD> sleeps;
+  std::function<void(DWORD now)> onSleep;
+
+ private:
+  static DWORD WINAPI Tick();
+  static void WINAPI Sleep(DWORD ms);
+};
+
+// A fresh folder under the system temp folder, removed with its contents.
+class ScratchFolder {
+ public:
+  ScratchFolder();
+  ~ScratchFolder();
+  const std::wstring& path() const { return path_; }
+  std::wstring operator/(const std::wstring& name) const {
+    return path_ + L"\\" + name;
+  }
+
+ private:
+  std::wstring path_;
+};
+
+std::wstring Widen(const std::string& text);
+std::string Narrow(const std::wstring& text);
+void WriteBytes(const std::wstring& path, const std::string& bytes);
+std::string ReadBytes(const std::wstring& path);
+bool PathExists(const std::wstring& path);
+// The folder that holds the running test program.
+std::wstring ProgramFolder();
+// The log's lines (UTF-16LE after the byte-order mark), split at "\r\n".
+std::vector<std::wstring> ReadLogLines(const std::wstring& path);
+void RemoveTree(const std::wstring& path);
+
+// Resets the extractor's process-wide state before and after each test.
+class ExtractorTest : public ::testing::Test {
+ protected:
+  void SetUp() override;
+  void TearDown() override;
+  ScratchFolder scratch;
+  BoxRecorder boxes;
+};

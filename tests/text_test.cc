@@ -1,0 +1,78 @@
+#include "support/base64.h"
+#include "support/bytes.h"
+#include "support/text.h"
+#include "tests/test_support.h"
+
+namespace {
+
+TEST(TextTest, CopyAndAppendCutAtTheBufferAndSayWhetherItFitted) {
+  wchar_t buffer[6];
+  EXPECT_TRUE(CopyText(buffer, 6, L"abcde"));
+  EXPECT_FALSE(AppendText(buffer, 6, L"f"));
+  EXPECT_STREQ(L"abcde", buffer);
+  EXPECT_FALSE(CopyText(buffer, 6, L"abcdefgh"));
+  EXPECT_STREQ(L"abcde", buffer);
+  char narrow[4] = "";
+  EXPECT_TRUE(AppendText(narrow, 4, "ab"));
+  EXPECT_FALSE(AppendText(narrow, 4, "cd"));
+  EXPECT_STREQ("abc", narrow);
+}
+
+TEST(TextTest, FormatsWithWideStringsAndCutsLongResults) {
+  wchar_t buffer[12];
+  EXPECT_TRUE(FormatText(buffer, 12, L"%s-%d", L"tmp", 49));
+  EXPECT_STREQ(L"tmp-49", buffer);
+  EXPECT_TRUE(FormatText(buffer, 12, L"%s", L"exactly 11!"));
+  EXPECT_STREQ(L"exactly 11!", buffer);
+  EXPECT_FALSE(FormatText(buffer, 12, L"%s", L"twelve chars"));
+  EXPECT_STREQ(L"twelve char", buffer);
+  char narrow[8];
+  EXPECT_FALSE(FormatText(narrow, 8, "%s Error=%d", "x", -1));
+  EXPECT_STREQ("x Error", narrow);
+}
+
+TEST(TextTest, WidenCopyKeepsEachByteValue) {
+  wchar_t buffer[8];
+  EXPECT_TRUE(WidenCopy(buffer, 8, "Mar  6"));
+  EXPECT_STREQ(L"Mar  6", buffer);
+  EXPECT_TRUE(WidenCopy(buffer, 8, "\xE9\xFF"));
+  EXPECT_EQ(0x00E9, buffer[0]);  // not sign-extended to 0xFFE9
+  EXPECT_EQ(0x00FF, buffer[1]);
+  EXPECT_FALSE(WidenCopy(buffer, 3, "abcd"));
+  EXPECT_STREQ(L"ab", buffer);
+}
+
+TEST(TextTest, ByteCopiesReadLittleEndianAndTerminate) {
+  const uint8_t bytes[] = {0x01, 0x02, 0x03, 0x84, 'n', 'a', 'm', 'e'};
+  uint32_t value = 0;
+  ReadU32(&value, bytes);
+  EXPECT_EQ(0x84030201u, value);
+  char name[5];
+  CopyBytesTerminated(name, 4, bytes + 4);
+  EXPECT_STREQ("name", name);
+}
+
+TEST(Base64Test, EncodesTheStandardVectors) {
+  const char* const vectors[][2] = {{"", ""},         {"f", "Zg=="},
+                                    {"fo", "Zm8="},   {"foo", "Zm9v"},
+                                    {"foob", "Zm9vYg=="}, {"fooba", "Zm9vYmE="},
+                                    {"foobar", "Zm9vYmFy"}};
+  for (const auto& vector : vectors) {
+    char out[16];
+    ASSERT_TRUE(Base64Encode(reinterpret_cast<const uint8_t*>(vector[0]),
+                             strlen(vector[0]), out, sizeof out));
+    EXPECT_STREQ(vector[1], out);
+  }
+  const uint8_t high[] = {0xFB, 0xFF};
+  char out[8];
+  ASSERT_TRUE(Base64Encode(high, 2, out, sizeof out));
+  EXPECT_STREQ("+/8=", out);
+}
+
+TEST(Base64Test, RefusesABufferTooSmall) {
+  char out[4] = "xyz";
+  EXPECT_FALSE(Base64Encode(reinterpret_cast<const uint8_t*>("foo"), 3, out, 4));
+  EXPECT_STREQ("", out);
+}
+
+}  // namespace
