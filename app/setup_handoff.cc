@@ -35,6 +35,8 @@ BOOL CALLBACK CheckWindowTitle(HWND window, LPARAM foundAddress) {
   return TRUE;
 }
 
+}  // namespace
+
 void WaitForSetupWindow() {
   // Unsigned difference: the tick counter's wrap does no harm.
   DWORD start = seams::tickCount();
@@ -43,6 +45,8 @@ void WaitForSetupWindow() {
   }
   while (FindSetupWindow()) seams::sleep(kDisappearancePollMs);
 }
+
+namespace {
 
 // The folder's path for the argument string; a folder the shell cannot name
 // is passed as an empty path, so the setup program still gets three fields.

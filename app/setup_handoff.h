@@ -20,6 +20,9 @@ int RunSetupProgram(HWND dialog, const wchar_t* tempDirectory);
 // the two setup titles; the first such window in enumeration order decides.
 int FindSetupWindow();
 
+// Waits up to 10 s for a setup window to appear, then until none is left.
+void WaitForSetupWindow();
+
 // Appends ["<base64 of path's UTF-16LE bytes>"] to arguments (kArgumentSize
 // units), after a comma unless arguments is empty.
 void AppendEncodedArgument(wchar_t* arguments, const wchar_t* path);

@@ -54,7 +54,7 @@ int DeleteDirectoryTree(const wchar_t* path) {
       if (isDirectory && !link) {
         DeleteDirectoryTree(child);
       } else if (isDirectory) {
-        if (!RemoveDirectoryW(child)) DeleteFileW(child);
+        RemoveDirectoryW(child);
       } else {
         DeleteFileW(child);
       }

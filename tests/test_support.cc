@@ -83,9 +83,25 @@ ScratchFolder::ScratchFolder() {
 
 ScratchFolder::~ScratchFolder() { RemoveTree(path_); }
 
+// The tests' own clean-up, independent of the code under test: clears
+// read-only marks and never follows links.
 void RemoveTree(const std::wstring& path) {
-  std::error_code ignored;
-  std::filesystem::remove_all(std::filesystem::path(path), ignored);
+  DWORD attributes = GetFileAttributesW(path.c_str());
+  if (attributes == INVALID_FILE_ATTRIBUTES) return;
+  SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+  bool folder = attributes & FILE_ATTRIBUTE_DIRECTORY;
+  if (folder && !(attributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
+    WIN32_FIND_DATAW found;
+    HANDLE search = FindFirstFileW((path + L"\\*").c_str(), &found);
+    if (search != INVALID_HANDLE_VALUE) {
+      do {
+        std::wstring name = found.cFileName;
+        if (name != L"." && name != L"..") RemoveTree(path + L"\\" + name);
+      } while (FindNextFileW(search, &found));
+      FindClose(search);
+    }
+  }
+  if (!folder || !RemoveDirectoryW(path.c_str())) DeleteFileW(path.c_str());
 }
 
 std::wstring Widen(const std::string& text) {

@@ -1,0 +1,133 @@
+// Finding the setup program by its window titles, the waits (on the fake
+// clock), the argument string and the launch failure path. The windows are
+// real top-level windows of this process.
+#include "app/setup_handoff.h"
+
+#include <memory>
+
+#include "app/progress_dialog.h"
+#include "support/errors.h"
+#include "support/log.h"
+#include "tests/test_support.h"
+
+namespace {
+
+struct WindowCloser {
+  void operator()(HWND window) const { DestroyWindow(window); }
+};
+using Window = std::unique_ptr<std::remove_pointer_t<HWND>, WindowCloser>;
+
+Window MakeWindow(const char* title) {
+  // Hidden: visibility must not matter.
+  return Window(CreateWindowExA(0, "STATIC", title, WS_POPUP, 0, 0, 10, 10,
+                                nullptr, nullptr, nullptr, nullptr));
+}
+
+class HandoffTest : public ExtractorTest {};
+
+TEST_F(HandoffTest, OnlyTheTwoExactTitlesCount) {
+  Window nearMisses[] = {MakeWindow("Talvorn Installer "),
+                         MakeWindow("talvorn installer"),
+                         MakeWindow("Talvorn Installer: installing"),
+                         MakeWindow("Talvorn Installer: Installing...")};
+  EXPECT_EQ(0, FindSetupWindow());
+  Window plain = MakeWindow("Talvorn Installer");
+  EXPECT_EQ(1, FindSetupWindow());
+  EXPECT_EQ(0, installingSeen);
+  plain.reset();
+  Window installing = MakeWindow("Talvorn Installer: Installing");
+  EXPECT_EQ(1, FindSetupWindow());
+  EXPECT_EQ(1, installingSeen);
+  installing.reset();
+  EXPECT_EQ(0, FindSetupWindow());
+  EXPECT_EQ(1, installingSeen);  // never cleared
+}
+
+BOOL CALLBACK FirstSetupTitle(HWND window, LPARAM out) {
+  char title[64];
+  GetWindowTextA(window, title, sizeof title);
+  if (strncmp(title, "Talvorn Installer", 17) != 0) return TRUE;
+  *reinterpret_cast<std::string*>(out) = title;
+  return FALSE;
+}
+
+TEST_F(HandoffTest, WithBothTitlesTheFirstWindowMetDecides) {
+  Window installing = MakeWindow("Talvorn Installer: Installing");
+  Window plain = MakeWindow("Talvorn Installer");
+  std::string first;
+  EnumWindows(FirstSetupTitle, reinterpret_cast<LPARAM>(&first));
+  EXPECT_EQ(1, FindSetupWindow());
+  EXPECT_EQ(first == "Talvorn Installer: Installing" ? 1 : 0, installingSeen);
+}
+
+TEST_F(HandoffTest, ArgumentStringHasThreeQuotedFieldsOfUtf16Base64) {
+  wchar_t arguments[kArgumentSize] = {};
+  AppendEncodedArgument(arguments, L"C:\\");
+  AppendEncodedArgument(arguments, L"C:\\P\\Talvorn\\");
+  AppendEncodedArgument(arguments, L"C:\\D\\");
+  EXPECT_STREQ(
+      L"\"QwA6AFwA\",\"QwA6AFwAUABcAFQAYQBsAHYAbwByAG4AXAA=\","
+      L"\"QwA6AFwARABcAA==\"",
+      arguments);
+  wchar_t empty[kArgumentSize] = {};
+  AppendEncodedArgument(empty, L"");
+  AppendEncodedArgument(empty, L"");
+  EXPECT_STREQ(L"\"\",\"\"", empty);
+}
+
+TEST_F(HandoffTest, AWindowThatNeverComesIsAwaitedForTenSeconds) {
+  for (DWORD start : {0u, 0xFFFFFFFFu - 4000u}) {  // the second one wraps
+    FakeClock clock(start);
+    WaitForSetupWindow();
+    EXPECT_EQ(std::vector<DWORD>(100, 100), clock.sleeps) << start;
+  }
+}
+
+TEST_F(HandoffTest, TheWaitFollowsTheWindowUntilItIsGone) {
+  FakeClock clock(0xFFFFFF00u);
+  Window window;
+  clock.onSleep = [&](DWORD now) {
+    if (now == 0xFFFFFF00u + 300) window = MakeWindow("Talvorn Installer");
+    if (now == 0xFFFFFF00u + 900) window.reset();
+  };
+  WaitForSetupWindow();
+  EXPECT_EQ((std::vector<DWORD>{100, 100, 100, 200, 200, 200}), clock.sleeps);
+}
+
+INT_PTR CALLBACK PlainDialogProc(HWND, UINT message, WPARAM, LPARAM) {
+  return message == WM_INITDIALOG;
+}
+
+TEST_F(HandoffTest, ALaunchFailureIsShownThenTheBasicInstallIsOffered) {
+  OpenExtractionLog(scratch.path().c_str());
+  std::wstring tempDirectory = scratch / L"tmp-1";
+  CreateDirectoryW(tempDirectory.c_str(), nullptr);
+  WriteBytes(tempDirectory + L"\\leftover.txt", "x");
+  HWND dialog = CreateDialogParamA(GetModuleHandleW(nullptr),
+                                   MAKEINTRESOURCEA(kProgressDialogId), nullptr,
+                                   PlainDialogProc, 0);
+  ShowWindow(dialog, SW_SHOW);
+  bool dialogShownAtLaunchBox = false;
+  boxes.onShow = [&](const RecordedBox& box) {
+    if (box.caption == L"Extractor") dialogShownAtLaunchBox = IsWindowVisible(dialog);
+  };
+  boxes.QueueAnswer(IDOK);
+  boxes.QueueAnswer(IDCANCEL);  // no basic install
+  EXPECT_NE(0, RunSetupProgram(dialog, tempDirectory.c_str()));
+  ASSERT_EQ(2u, boxes.boxes.size());
+  EXPECT_EQ(L"Extractor", boxes.boxes[0].caption);
+  EXPECT_EQ(L"Error launching installer. Error=2", boxes.boxes[0].text);
+  EXPECT_EQ(UINT(MB_OK), boxes.boxes[0].flags);
+  EXPECT_TRUE(dialogShownAtLaunchBox);
+  EXPECT_EQ(L"Basic install", boxes.boxes[1].caption);
+  EXPECT_EQ(UINT(MB_OKCANCEL | MB_ICONQUESTION), boxes.boxes[1].flags);
+  EXPECT_FALSE(IsWindowVisible(dialog));
+  EXPECT_FALSE(PathExists(tempDirectory));
+  // The launch failure is not logged and does not keep the log.
+  EXPECT_EQ(L"Do basic install",
+            ReadLogLines(scratch / L"TLExtractorLog.txt").back());
+  EXPECT_EQ(0, errorShown);
+  DestroyWindow(dialog);
+}
+
+}  // namespace
