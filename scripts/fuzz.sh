@@ -1,0 +1,47 @@
+#!/bin/sh
+# Builds the payload archive fuzzer with clang and runs it for a while.
+#
+#   scripts/fuzz.sh [build-folder] [seconds] [extra libFuzzer flags...]
+#
+# build-folder defaults to build/fuzz, seconds to 30. Exits non-zero when the
+# fuzzer finds a crash; the crashing input is left in build-folder/findings.
+set -eu
+
+root=$(cd "$(dirname "$0")/.." && pwd)
+build=${1:-$root/build/fuzz}
+seconds=${2:-30}
+[ $# -gt 0 ] && shift
+[ $# -gt 0 ] && shift
+
+mkdir -p "$build"
+log="$build/build.log"
+{ cmake -S "$root/tools" -B "$build" -DCMAKE_CXX_COMPILER=clang++ \
+    -DTALVORN_FUZZER=ON -DTALVORN_TOOLS_TESTS=OFF &&
+  cmake --build "$build" -j"$(nproc)"; } >"$log" 2>&1 || { cat "$log"; exit 1; }
+pack="$build/talvorn-pack"
+
+# Seeds made by the packer: the demo payload's shape with small stand-ins for
+# the binaries, a folder nested a few levels deep, and the empty archive.
+seeds="$build/seeds"
+work="$build/seed-folders"
+rm -rf "$seeds" "$work"
+mkdir -p "$seeds" "$work/demo" "$work/nested/a/b/c" "$work/nested/a/d"
+cp -R "$root/resources/demo-payload/." "$work/demo/"
+printf 'MZ stand-in library' >"$work/demo/zlib1.dll"
+for exe in "Talvorn Server.exe" Uninstall.exe Launcher.exe InstallTalvorn.exe \
+  libeay32.dll libssl32.dll; do
+  printf 'MZ stand-in %s' "$exe" >"$work/demo/$exe"
+done
+"$pack" pack "$work/demo" "$seeds/demo.bin"
+printf 'MZ' >"$work/nested/zlib1.dll"
+printf 'top' >"$work/nested/top.txt"
+printf 'deep' >"$work/nested/a/b/c/deep.txt"
+: >"$work/nested/a/d/empty.txt"
+"$pack" pack "$work/nested" "$seeds/nested.bin"
+printf '\000\000\000\000' >"$seeds/empty.bin"
+
+# The corpus grows across runs; the seeds are only its starting point.
+mkdir -p "$build/corpus" "$build/findings"
+"$build/archive_walk_fuzzer" "$build/corpus" "$seeds" \
+  -max_total_time="$seconds" -print_final_stats=1 \
+  -artifact_prefix="$build/findings/" "$@"

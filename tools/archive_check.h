@@ -1,0 +1,29 @@
+// Reads a payload archive back the way the extractor would and says whether
+// it would unpack completely: used by the packer's "list" and "verify", and
+// by the packer on its own output before writing it.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+struct EntryInfo {
+  std::string name;
+  bool raw = false;
+  uint32_t storedSize = 0;
+  int64_t inflatedSize = -1;  // -1 when the stream does not inflate
+};
+
+struct ArchiveReport {
+  std::vector<EntryInfo> entries;  // every entry the walk could read
+  std::string problem;             // the first problem, empty when none
+  std::string walkProblem;         // why a broken entry ended the walk early
+};
+
+// Inflates one stored zlib stream, which must end exactly at the end of the
+// data with a good Adler-32. Returns the inflated size, or -1 with problem
+// set.
+int64_t InflatedSize(const uint8_t* data, size_t size, std::string* problem);
+
+ArchiveReport InspectArchive(const uint8_t* archive, size_t size);
