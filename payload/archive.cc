@@ -26,7 +26,7 @@ bool IsDeviceName(const uint8_t* component, uint32_t size) {
   for (const char* device : kNames) {
     if (std::strcmp(upper, device) == 0) return true;
   }
-  bool numbered = stem == 4 && upper[3] >= '1' && upper[3] <= '9';
+  bool numbered = stem == 4 && upper[3] >= '0' && upper[3] <= '9';
   return numbered &&
          (std::strncmp(upper, "COM", 3) == 0 || std::strncmp(upper, "LPT", 3) == 0);
 }

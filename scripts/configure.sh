@@ -1,0 +1,15 @@
+#!/bin/sh
+# Configures and builds the project in the given folder (default: build).
+# Extra arguments go to CMake, e.g. -DPAYLOAD_DIR=/path/to/folder.
+set -eu
+root=$(cd "$(dirname "$0")/.." && pwd)
+build=${1:-$root/build}
+[ $# -gt 0 ] && shift
+# Reproducible: the build date comes from the commit, not the clock.
+if [ -z "${SOURCE_DATE_EPOCH:-}" ]; then
+  SOURCE_DATE_EPOCH=$(git -C "$root" log -1 --format=%ct 2>/dev/null || date +%s)
+  export SOURCE_DATE_EPOCH
+fi
+cmake -S "$root" -B "$build" \
+  -DCMAKE_TOOLCHAIN_FILE="$root/cmake/toolchain-i686-mingw.cmake" "$@" >/dev/null
+cmake --build "$build" -j"$(nproc)"

@@ -1,0 +1,30 @@
+# Sourced: the Wine and X environment for running the extractor and its tests.
+# Uses the build folder's own Wine prefix, starts a virtual X display when
+# none is set, and warms a persistent wineserver. Wine's background processes
+# inherit the streams of the first Wine client, so that client gets /dev/null
+# for all three; otherwise pipes stay open and commands hang.
+#   . scripts/wine-env.sh <build folder>
+talvorn_build=$(cd "$1" && pwd)
+export WINEPREFIX="$talvorn_build/wineprefix"
+export WINEDEBUG=-all
+# Wine keeps a built-in zlib1.dll loaded in every GUI process and would hand it
+# back even for a load by full path; preferring native files makes it load the
+# payload's own zlib1.dll, as Windows does. No Mono/Gecko install prompts.
+export WINEDLLOVERRIDES="zlib1=n,b;mscoree,mshtml="
+if [ -z "${DISPLAY:-}" ]; then
+  for n in 91 92 93 94 95 96 97 98 99; do
+    [ -e "/tmp/.X$n-lock" ] && continue
+    Xvfb ":$n" -screen 0 1280x800x24 -nolisten tcp </dev/null >/dev/null 2>&1 &
+    talvorn_xvfb=$!
+    export DISPLAY=":$n"
+    break
+  done
+  for _ in $(seq 50); do xdpyinfo >/dev/null 2>&1 && break; sleep 0.1; done
+fi
+wineserver -p </dev/null >/dev/null 2>&1
+wine cmd /c exit </dev/null >/dev/null 2>&1 || true
+
+talvorn_env_stop() {
+  wineserver -k </dev/null >/dev/null 2>&1 || true
+  [ -n "${talvorn_xvfb:-}" ] && kill "$talvorn_xvfb" 2>/dev/null || true
+}

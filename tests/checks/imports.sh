@@ -1,0 +1,11 @@
+#!/bin/sh
+# The extractor is linked statically: it may import system DLLs only.
+set -e
+dlls=$(i686-w64-mingw32-objdump -p "$1" | sed -n 's/^\s*DLL Name: //p' | tr 'a-z' 'A-Z' | sort)
+echo "$dlls"
+for dll in $dlls; do
+  case "$dll" in
+    KERNEL32.DLL|USER32.DLL|SHELL32.DLL|ADVAPI32.DLL|MSVCRT.DLL|GDI32.DLL) ;;
+    *) echo "unexpected import: $dll"; exit 1 ;;
+  esac
+done

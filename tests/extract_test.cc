@@ -1,0 +1,207 @@
+// Unpacking archives into tmp-n: the walk, the directories and their log
+// lines, the raw entry, and the refusal of archives that do not hold together.
+#include "payload/extract.h"
+
+#include "compression/zlib_binding.h"
+#include "payload/archive.h"
+#include "support/errors.h"
+#include "tests/payload_test_support.h"
+
+namespace {
+
+class ExtractTest : public PayloadTest {};
+
+TEST_F(ExtractTest, UnpacksNestedEntriesLoggingEachDirectoryFirst) {
+  Bytes custom = MixedContent(5000);
+  Bytes archive = BuildArchive({{"zlib1.dll", ZlibDll()},
+                                {"Licence.txt", ToBytes("licence")},
+                                {"Talvorn\\Templates\\Custom Template.txt", custom},
+                                {"Talvorn\\Cover.txt", Bytes()}});
+  ExtractOutcome outcome = Extract(archive);
+  ASSERT_FALSE(outcome.raised);
+  EXPECT_EQ(4, outcome.count);
+  EXPECT_EQ(ZlibDll(), ReadFileAsBytes(tmp + L"\\zlib1.dll"));
+  EXPECT_EQ(ToBytes("licence"), ReadFileAsBytes(tmp + L"\\Licence.txt"));
+  EXPECT_EQ(custom,
+            ReadFileAsBytes(tmp + L"\\Talvorn\\Templates\\Custom Template.txt"));
+  EXPECT_TRUE(PathExists(tmp + L"\\Talvorn\\Cover.txt"));
+  EXPECT_TRUE(ReadFileAsBytes(tmp + L"\\Talvorn\\Cover.txt").empty());
+  EXPECT_EQ(tmp + L"\\zlib1.dll", std::wstring(zlibLibraryPath));
+
+  std::vector<std::wstring> lines = LogLines();
+  std::vector<std::wstring> expected = {
+      L"ExtractFiles destDir=" + tmp,
+      L"Unarchiving file \"" + tmp + L"\\zlib1.dll\", zippedSize=" +
+          std::to_wstring(ZlibDll().size()),
+      L"Unarchiving file \"" + tmp + L"\\Licence.txt\", zippedSize=15",
+      L"CreateDirectory " + tmp + L"\\Talvorn",
+      L"CreateDirectory " + tmp + L"\\Talvorn\\Templates",
+      L"Unarchiving file \"" + tmp +
+          L"\\Talvorn\\Templates\\Custom Template.txt\", zippedSize=" +
+          std::to_wstring(DeflateLevel9(custom).size()),
+      L"CreateDirectory " + tmp + L"\\Talvorn",
+      L"Unarchiving file \"" + tmp + L"\\Talvorn\\Cover.txt\", zippedSize=8",
+  };
+  ASSERT_EQ(expected.size() + 1, lines.size());
+  EXPECT_EQ(expected, std::vector<std::wstring>(lines.begin() + 1, lines.end()));
+  EXPECT_TRUE(boxes.boxes.empty());
+}
+
+TEST_F(ExtractTest, AnArchiveWithoutEntriesUnpacksNothing) {
+  ArchiveWriter writer;
+  writer.AppendTrailer();
+  ExtractOutcome outcome = Extract(writer.bytes());
+  EXPECT_EQ(0, outcome.count);
+  EXPECT_EQ(2u, LogLines().size());  // the log's path and "ExtractFiles"
+}
+
+TEST_F(ExtractTest, TheTrailerIsNeverReadAndLaterDuplicatesWin) {
+  ArchiveWriter writer;
+  writer.AddFile("zlib1.dll", ZlibDll());
+  writer.AddFile("Docs\\same.txt", ToBytes("first"));
+  writer.AddFile("docs\\SAME.txt", ToBytes("second"));
+  writer.AppendTrailer(0xDEADBEEF);
+  ExtractOutcome outcome = Extract(writer.bytes());
+  EXPECT_EQ(3, outcome.count);
+  EXPECT_EQ(ToBytes("second"), ReadFileAsBytes(tmp + L"\\Docs\\same.txt"));
+}
+
+TEST_F(ExtractTest, OnlyTheExactNameIsTheRawEntry) {
+  EXPECT_TRUE(IsRawEntryName(reinterpret_cast<const uint8_t*>("zlib1.dll"), 9));
+  EXPECT_FALSE(IsRawEntryName(reinterpret_cast<const uint8_t*>("ZLIB1.DLL"), 9));
+  EXPECT_FALSE(IsRawEntryName(reinterpret_cast<const uint8_t*>("zlib1.dll "), 10));
+  Bytes archive = BuildArchive({{"zlib1.dll", ZlibDll()},
+                                {"Sub\\zlib1.dll", ToBytes("inflated")}});
+  ExtractOutcome outcome = Extract(archive);
+  EXPECT_EQ(2, outcome.count);
+  EXPECT_EQ(ToBytes("inflated"), ReadFileAsBytes(tmp + L"\\Sub\\zlib1.dll"));
+  EXPECT_EQ(tmp + L"\\zlib1.dll", std::wstring(zlibLibraryPath));
+}
+
+TEST_F(ExtractTest, ExistingTempDirectoriesAreNeverReused) {
+  std::wstring base = scratch / L"beside";
+  CreateDirectoryW(base.c_str(), nullptr);
+  CreateDirectoryW((base + L"\\tmp-1").c_str(), nullptr);
+  CreateDirectoryW((base + L"\\tmp-2").c_str(), nullptr);
+  WriteBytes(base + L"\\tmp-1\\mine.txt", "mine");
+  wchar_t path[kPathSize];
+  lstrcpyW(path, base.c_str());
+  CreateTempDirectory(path, L"tmp");
+  EXPECT_EQ(base + L"\\tmp-3", path);
+  EXPECT_TRUE(PathExists(base + L"\\tmp-3"));
+  EXPECT_EQ("mine", ReadBytes(base + L"\\tmp-1\\mine.txt"));
+
+  for (int n = 4; n <= kMaxTempDirectoryNumber; ++n) {
+    CreateDirectoryW((base + L"\\tmp-" + std::to_wstring(n)).c_str(), nullptr);
+  }
+  lstrcpyW(path, base.c_str());
+  bool raised = false;
+  try {
+    CreateTempDirectory(path, L"tmp");
+  } catch (CException* e) {
+    raised = e->code == -1;
+  }
+  EXPECT_TRUE(raised);
+  EXPECT_FALSE(PathExists(base + L"\\tmp-50"));
+  ASSERT_EQ(1u, boxes.boxes.size());
+  EXPECT_EQ(L"Can't create tmp directory Error=-1", boxes.boxes[0].text);
+}
+
+struct Malformed {
+  const char* what;
+  std::function<void(ArchiveWriter&)> append;
+  const wchar_t* shown;  // what the failure box says after the label
+  bool last = false;     // nothing may follow it in the archive
+};
+
+TEST_F(ExtractTest, EntriesThatDoNotHoldTogetherStopTheUnpackingFirst) {
+  const Malformed cases[] = {
+      {"header cut", [](ArchiveWriter& w) { w.AppendBytes(std::string("\1\0\0", 3)); },
+       L"number 3 (the entry header runs past the end of the archive)", true},
+      {"name past end", [](ArchiveWriter& w) { w.AppendU32(0); w.AppendU32(50); w.AppendBytes("short"); },
+       L"number 3 (the entry name runs past the end of the archive)"},
+      {"data past end", [](ArchiveWriter& w) { w.AppendEntry(1000, "big.txt", ToBytes("xx")); },
+       L"\"big.txt\" (the entry data runs past the end of the archive)"},
+      {"parent", [](ArchiveWriter& w) { w.AddFile("..\\evil.txt", ToBytes("x")); },
+       L"\"..\\evil.txt\" (the name has a \".\" or \"..\" component)"},
+      {"drive", [](ArchiveWriter& w) { w.AddFile("C:evil.txt", ToBytes("x")); },
+       L"\"C:evil.txt\" (the name has a character that no file name may hold)"},
+      {"absolute", [](ArchiveWriter& w) { w.AddFile("\\evil.txt", ToBytes("x")); },
+       L"\"\\evil.txt\" (the name is not relative)"},
+      {"slash", [](ArchiveWriter& w) { w.AddFile("../evil.txt", ToBytes("x")); },
+       L"\"../evil.txt\" (the name has a character that no file name may hold)"},
+      {"doubled", [](ArchiveWriter& w) { w.AddFile("a\\\\evil.txt", ToBytes("x")); },
+       L"\"a\\\\evil.txt\" (the name has a doubled backslash)"},
+      {"trailing", [](ArchiveWriter& w) { w.AddFile("evil\\", ToBytes("x")); },
+       L"\"evil\\\" (the name ends in a backslash)"},
+      {"empty", [](ArchiveWriter& w) { w.AddFile("", ToBytes("x")); },
+       L"\"\" (the name is empty)"},
+      {"device", [](ArchiveWriter& w) { w.AddFile("sub\\con.txt", ToBytes("x")); },
+       L"\"sub\\con.txt\" (a component of the name is a device name)"},
+      {"high byte", [](ArchiveWriter& w) { w.AddFile("caf\xE9.txt", ToBytes("x")); },
+       L"\"caf?.txt\" (the name has a byte that is not printable ASCII)"},
+      {"too long", [](ArchiveWriter& w) { w.AddFile(std::string(256, 'n'), ToBytes("x")); },
+       nullptr},
+  };
+  for (const Malformed& c : cases) {
+    ResetZlibForTesting();  // lets go of tmp-1\zlib1.dll
+    RemoveTree(tmp);
+    CreateDirectoryW(tmp.c_str(), nullptr);
+    boxes.boxes.clear();
+    ArchiveWriter writer;
+    writer.AddFile("zlib1.dll", ZlibDll());
+    writer.AddFile("good.txt", ToBytes("good"));
+    c.append(writer);
+    if (!c.last) writer.AddFile("after.txt", ToBytes("never"));
+    writer.AppendTrailer();
+    ExtractOutcome outcome = Extract(writer.bytes());
+    EXPECT_TRUE(outcome.raised) << c.what;
+    ASSERT_EQ(1u, boxes.boxes.size()) << c.what;
+    const std::wstring& text = boxes.boxes[0].text;
+    if (c.shown) {
+      EXPECT_EQ(std::wstring(L"Error in payload entry ") + c.shown + L" Error=-1", text)
+          << c.what;
+    } else {
+      EXPECT_NE(std::wstring::npos, text.find(L"longer than 255 bytes")) << c.what;
+    }
+    EXPECT_EQ(UINT(MB_OK), boxes.boxes[0].flags);
+    // What came before stays; nothing of the bad entry or after it is made,
+    // inside tmp-1 or beside it.
+    EXPECT_TRUE(PathExists(tmp + L"\\good.txt")) << c.what;
+    EXPECT_FALSE(PathExists(tmp + L"\\after.txt")) << c.what;
+    EXPECT_FALSE(PathExists(scratch / L"evil.txt")) << c.what;
+    EXPECT_FALSE(PathExists(tmp + L"\\big.txt")) << c.what;
+    EXPECT_FALSE(PathExists(tmp + L"\\sub")) << c.what;
+    EXPECT_FALSE(PathExists(tmp + L"\\evil")) << c.what;
+  }
+}
+
+TEST_F(ExtractTest, APathTooLongForTheBufferIsRefusedBeforeAnythingIsMade) {
+  // 230 units of folder leave room for names of up to 24 units.
+  std::wstring deep = scratch.path() + L"\\";
+  deep += std::wstring(230 - deep.size(), L'd');
+  CreateDirectoryW(deep.c_str(), nullptr);
+  tmp = deep;
+  Bytes archive = BuildArchive({{"zlib1.dll", ZlibDll()},
+                                {"Templates\\A very long name.txt", ToBytes("x")}});
+  ExtractOutcome outcome = Extract(archive);
+  EXPECT_TRUE(outcome.raised);
+  EXPECT_EQ(ERROR_FILENAME_EXCED_RANGE, outcome.code);
+  ASSERT_EQ(1u, boxes.boxes.size());
+  EXPECT_NE(std::wstring::npos, boxes.boxes[0].text.find(L"would be too long"));
+  EXPECT_FALSE(PathExists(deep + L"\\Templates"));
+}
+
+TEST_F(ExtractTest, AFileWhereAFolderShouldBeStopsTheUnpacking) {
+  WriteBytes(tmp + L"\\Talvorn", "a file where a folder should be");
+  Bytes archive = BuildArchive({{"zlib1.dll", ZlibDll()},
+                                {"Talvorn\\x.txt", ToBytes("x")}});
+  ExtractOutcome outcome = Extract(archive);
+  EXPECT_TRUE(outcome.raised);
+  ASSERT_EQ(1u, boxes.boxes.size());
+  EXPECT_EQ(L"Error creating target file " + tmp + L"\\Talvorn\\x.txt Error=" +
+                std::to_wstring(outcome.code),
+            boxes.boxes[0].text);
+}
+
+}  // namespace

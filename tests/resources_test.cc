@@ -1,0 +1,119 @@
+// The built extractor's resources, read from the exe itself.
+#include <windows.h>
+
+#include <string>
+
+#include "build_info.h"
+#include "tests/test_support.h"
+
+namespace {
+
+const WORD kUkEnglish = 2057;
+const WORD kUsEnglish = 1033;
+
+class ResourcesTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    std::wstring exe = ProgramFolder() + L"\\..\\TalvornSetup.exe";
+    module = LoadLibraryExW(exe.c_str(), nullptr,
+                            LOAD_LIBRARY_AS_DATAFILE | LOAD_LIBRARY_AS_IMAGE_RESOURCE);
+    ASSERT_NE(nullptr, module) << "build TalvornSetup.exe first";
+  }
+  void TearDown() override { FreeLibrary(module); }
+  std::string Bytes(LPCWSTR type, LPCWSTR name, WORD language) {
+    HRSRC found = FindResourceExW(module, type, name, language);
+    if (found == nullptr) return std::string();
+    const char* data = static_cast<const char*>(
+        LockResource(LoadResource(module, found)));
+    return std::string(data, SizeofResource(module, found));
+  }
+  HMODULE module = nullptr;
+};
+
+// Reads a classic dialog template field by field.
+struct Reader {
+  const std::string& bytes;
+  size_t at = 0;
+  WORD Word() {
+    WORD value = static_cast<unsigned char>(bytes[at]) |
+                 static_cast<unsigned char>(bytes[at + 1]) << 8;
+    at += 2;
+    return value;
+  }
+  DWORD Dword() {
+    DWORD low = Word();
+    return low | static_cast<DWORD>(Word()) << 16;
+  }
+  std::wstring Text() {
+    std::wstring text;
+    for (WORD c; (c = Word()) != 0;) text.push_back(c);
+    return text;
+  }
+  void Align() { at = (at + 3) & ~size_t{3}; }
+};
+
+TEST_F(ResourcesTest, TheProgressDialogIsTheClassicTemplate) {
+  std::string bytes = Bytes(MAKEINTRESOURCEW(5), MAKEINTRESOURCEW(1000), kUkEnglish);
+  ASSERT_FALSE(bytes.empty());
+  Reader r{bytes};
+  EXPECT_EQ(0x80C80AC0u, r.Dword());  // not the extended form (FFFF0001)
+  EXPECT_EQ(0u, r.Dword());
+  EXPECT_EQ(1, r.Word());  // one control
+  EXPECT_EQ(0, r.Word());
+  EXPECT_EQ(0, r.Word());
+  EXPECT_EQ(268, r.Word());
+  EXPECT_EQ(66, r.Word());
+  EXPECT_EQ(0, r.Word());  // no menu
+  EXPECT_EQ(0, r.Word());  // standard class
+  EXPECT_EQ(L"Status", r.Text());
+  EXPECT_EQ(8, r.Word());
+  EXPECT_EQ(L"MS Sans Serif", r.Text());
+  r.Align();
+  EXPECT_EQ(0x50020000u, r.Dword());
+  EXPECT_EQ(0u, r.Dword());
+  EXPECT_EQ(7, r.Word());
+  EXPECT_EQ(7, r.Word());
+  EXPECT_EQ(254, r.Word());
+  EXPECT_EQ(17, r.Word());
+  EXPECT_EQ(1001, r.Word());
+  EXPECT_EQ(0xFFFF, r.Word());
+  EXPECT_EQ(0x0082, r.Word());  // STATIC
+  EXPECT_EQ(L"Static", r.Text());
+  EXPECT_EQ(0, r.Word());
+}
+
+TEST_F(ResourcesTest, ManifestAsksForAdministratorRights) {
+  std::string manifest = Bytes(MAKEINTRESOURCEW(24), MAKEINTRESOURCEW(1), kUsEnglish);
+  ASSERT_FALSE(manifest.empty());
+  for (const char* part :
+       {"name=\"Talvorn\"", "version=\"1.0.0.0\"", "processorArchitecture=\"x86\"",
+        "<description>Talvorn Installer</description>",
+        "level=\"requireAdministrator\""}) {
+    EXPECT_NE(std::string::npos, manifest.find(part)) << part;
+  }
+}
+
+TEST_F(ResourcesTest, VersionBlockCarriesTheBuildDate) {
+  std::string block = Bytes(MAKEINTRESOURCEW(16), MAKEINTRESOURCEW(1), kUkEnglish);
+  ASSERT_FALSE(block.empty());
+  VS_FIXEDFILEINFO* fixed = nullptr;
+  UINT size = 0;
+  ASSERT_TRUE(VerQueryValueW(block.data(), L"\\", reinterpret_cast<void**>(&fixed), &size));
+  EXPECT_EQ(MAKELONG(2, 3), fixed->dwFileVersionMS);
+  EXPECT_EQ(MAKELONG(7, 0), fixed->dwFileVersionLS);
+  EXPECT_EQ(MAKELONG(2, 3), fixed->dwProductVersionMS);
+  EXPECT_EQ(MAKELONG(7, 0), fixed->dwProductVersionLS);
+  wchar_t* built = nullptr;
+  ASSERT_TRUE(VerQueryValueW(block.data(), L"\\StringFileInfo\\080904B0\\Built",
+                             reinterpret_cast<void**>(&built), &size));
+  EXPECT_EQ(Widen(kBuildDate), built);
+  EXPECT_EQ(11u, strlen(kBuildDate));  // "Mar  6 2023"
+}
+
+TEST_F(ResourcesTest, IconAndPayloadAreInUkEnglish) {
+  EXPECT_FALSE(Bytes(MAKEINTRESOURCEW(14), MAKEINTRESOURCEW(1), kUkEnglish).empty());
+  std::string payload = Bytes(MAKEINTRESOURCEW(10), MAKEINTRESOURCEW(100), kUkEnglish);
+  ASSERT_GE(payload.size(), 4u);
+}
+
+}  // namespace
