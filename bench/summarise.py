@@ -1,0 +1,148 @@
+#!/usr/bin/env python3
+"""Turns the raw lines of scripts/bench.sh into its closing table.
+
+    summarise.py <results file>
+
+Each line is "<size> <rep> <TAG> key=value ...", TAG being BENCH (one timed
+extraction and in-memory inflate, from talvorn-bench), MEMORY (one sampled
+extraction) or UNZIP (one native unzip of the same folder); any other tag
+(a message box, a complaint) is shown as it is. Prints figures only: the
+goals are reported as met or missed, never enforced.
+"""
+import statistics
+import sys
+
+MIB = float(1 << 20)
+GOAL_RATIO = 0.70    # extraction speed / in-memory inflate speed, at least
+GOAL_MEMORY = MIB    # growth during the extraction, at most
+GOAL_VS_UNZIP = 0.7  # extraction time / unzip time, at most
+
+
+def parse(lines):
+    """{size: {"BENCH": [dict...], "MEMORY": [...], "UNZIP": [...], "other": [...]}}"""
+    runs = {}
+    for line in lines:
+        parts = line.split()
+        if len(parts) < 3:
+            continue
+        size, tag = int(parts[0]), parts[2]
+        group = runs.setdefault(size, {"BENCH": [], "MEMORY": [], "UNZIP": [], "other": []})
+        if tag in ("BENCH", "MEMORY", "UNZIP"):
+            fields = dict(p.split("=", 1) for p in parts[3:] if "=" in p)
+            group[tag].append({k: _number(v) for k, v in fields.items()})
+        else:
+            group["other"].append(" ".join(parts[2:]))
+    return runs
+
+
+def _number(text):
+    try:
+        return float(text)
+    except ValueError:
+        return text
+
+
+def summarise(size, group):
+    """The row of one payload size; None figures where no run gave them."""
+    timed = [r for r in group["BENCH"] if r.get("verified") == 1]
+    row = {"size": size, "runs": len(group["BENCH"]), "good": len(timed),
+           "boxes": sum(int(r.get("boxes", 0)) for r in group["BENCH"] + group["MEMORY"]),
+           "notes": group["other"]}
+    if timed:
+        first = timed[0]
+        extract = [r["extract_s"] for r in timed]
+        inflate = [r["inflate_s"] for r in timed]
+        row.update(archive=first["archive"], inflated=first["inflated"],
+                   entries=int(first["entries"]),
+                   extract_best=min(extract), extract_median=statistics.median(extract),
+                   inflate_best=min(inflate), inflate_median=statistics.median(inflate))
+        row["extract_rate"] = row["inflated"] / MIB / row["extract_best"]
+        row["inflate_rate"] = row["inflated"] / MIB / row["inflate_best"]
+        row["ratio"] = row["inflate_best"] / row["extract_best"]
+        row["ratio_median"] = row["inflate_median"] / row["extract_median"]
+        # What each entry costs beyond inflating its bytes: files, directories,
+        # log lines, writes.
+        row["per_entry_ms"] = (row["extract_median"] - row["inflate_median"]) * 1000 / row["entries"]
+    memory = [r for r in group["MEMORY"] if r.get("verified") == 1]
+    if memory:
+        row["memory_source"] = memory[0]["source"]
+        row["private_growth"] = max(r["private_peak"] - r["private_before"] for r in memory)
+        row["resident_growth"] = max(r["resident_peak"] - r["resident_before"] for r in memory)
+        row["hwm_growth"] = max(r["hwm_after"] - r["hwm_before"] for r in memory)
+    unzip = [r["unzip_s"] for r in group["UNZIP"] if r.get("status") == 0]
+    if unzip:
+        row["unzip_best"], row["unzip_median"] = min(unzip), statistics.median(unzip)
+        if "extract_best" in row:
+            row["vs_unzip"] = row["extract_best"] / row["unzip_best"]
+    return row
+
+
+def _fmt(row, key, pattern, scale=1.0):
+    return pattern % (row[key] / scale) if key in row else "-"
+
+
+def _goal(met):
+    return "met" if met else "MISSED"
+
+
+def table(rows):
+    head = ("payload", "entries", "archive", "inflated", "extract s best/med",
+            "extract MiB/s", "in-mem MiB/s", "extr/in-mem", "ms/entry",
+            "mem growth", "unzip s best/med", "extr/unzip")
+    out = [head]
+    for row in rows:
+        out.append((
+            "%d MiB" % row["size"], _fmt(row, "entries", "%d"),
+            _fmt(row, "archive", "%.1f MiB", MIB), _fmt(row, "inflated", "%.1f MiB", MIB),
+            _fmt(row, "extract_best", "%.3f") + "/" + _fmt(row, "extract_median", "%.3f"),
+            _fmt(row, "extract_rate", "%.1f"), _fmt(row, "inflate_rate", "%.1f"),
+            _fmt(row, "ratio", "%.2f"), _fmt(row, "per_entry_ms", "%.2f"),
+            _fmt(row, "private_growth", "%.2f MiB", MIB),
+            _fmt(row, "unzip_best", "%.3f") + "/" + _fmt(row, "unzip_median", "%.3f"),
+            _fmt(row, "vs_unzip", "%.2fx")))
+    widths = [max(len(r[i]) for r in out) for i in range(len(head))]
+    lines = ["  ".join(cell.rjust(w) for cell, w in zip(r, widths)) for r in out]
+    lines.insert(1, "  ".join("-" * w for w in widths))
+    return "\n".join(lines)
+
+
+def report(rows):
+    text = [table(rows), ""]
+    for row in rows:
+        label = "%d MiB:" % row["size"]
+        if row["good"] < row["runs"] or not row["runs"]:
+            text.append("%s %d of %d timed runs unpacked the whole payload" % (label, row["good"], row["runs"]))
+        if row["boxes"]:
+            text.append("%s %d message box(es) shown" % (label, row["boxes"]))
+        for note in row["notes"][:5]:
+            text.append("%s %s" % (label, note))
+        goals = []
+        if "ratio" in row:
+            goals.append("extraction/in-memory %.2f (>= %.2f: %s)" % (
+                row["ratio"], GOAL_RATIO, _goal(row["ratio"] >= GOAL_RATIO)))
+        if "private_growth" in row:
+            measure = "RssAnon" if row["memory_source"] == "proc" else "PrivateUsage"
+            goals.append("memory growth %.2f MiB %s, resident %.2f MiB, peak resident %.2f MiB"
+                         " (<= 1 MiB: %s)" % (
+                             row["private_growth"] / MIB, measure, row["resident_growth"] / MIB,
+                             row["hwm_growth"] / MIB, _goal(row["private_growth"] <= GOAL_MEMORY)))
+        if "vs_unzip" in row:
+            goals.append("extraction/unzip %.2fx (<= %.1fx: %s)" % (
+                row["vs_unzip"], GOAL_VS_UNZIP, _goal(row["vs_unzip"] <= GOAL_VS_UNZIP)))
+        for goal in goals:
+            text.append("%s %s" % (label, goal))
+    return "\n".join(text)
+
+
+def main(argv):
+    if len(argv) != 1:
+        print(__doc__.strip().split("\n\n")[1].strip())
+        return 2
+    with open(argv[0]) as f:
+        runs = parse(f)
+    print(report([summarise(size, runs[size]) for size in sorted(runs)]))
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main(sys.argv[1:]))

@@ -1,0 +1,122 @@
+#!/bin/bash
+# Extraction benchmark: how fast the extractor unpacks a payload under Wine,
+# against a bare in-memory inflate of the same streams (same process, same
+# zlib1.dll) and against a native Info-ZIP unzip of the same folder; and how
+# much the process's memory grows while it unpacks.
+#
+#   scripts/bench.sh [build folder]        (default: build)
+#
+# Settings from the environment:
+#   BENCH_SIZES  payload sizes in MiB (default "8 64 256")
+#   BENCH_REPS   timed runs per size (default 5); the best and the median count
+#   BENCH_SEED   seed of the generated payloads (default 1729)
+#
+# Everything it makes stays in <build folder>/bench: the generated payload
+# folders with their archives and zips (reused while the generator and its
+# settings are unchanged), the benchmark program, the raw results
+# (results.txt) and the scratch folder where each run unpacks. Prints a table
+# at the end. The figures are reported, never judged: the exit code is 0
+# unless the benchmark could not be built or run.
+set -euo pipefail
+export LC_ALL=C  # a decimal point in $EPOCHREALTIME and in awk
+
+root=$(cd "$(dirname "$0")/.." && pwd)
+build=${1:-$root/build}
+mkdir -p "$build"
+build=$(cd "$build" && pwd)
+toolchain=$root/cmake/toolchain-i686-mingw.cmake
+sizes=${BENCH_SIZES:-8 64 256}
+reps=${BENCH_REPS:-5}
+seed=${BENCH_SEED:-1729}
+zlib=/usr/i686-w64-mingw32/lib/zlib1.dll
+data=$build/bench
+work=$data/work  # beside the archives: the same disk
+results=$data/results.txt
+packer=$build/tools/talvorn-pack
+mkdir -p "$data"
+
+say() { echo "bench: $*" >&2; }
+
+# The core library and the packer of the build folder, then the benchmark
+# program against that library.
+if [ ! -f "$build/CMakeCache.txt" ]; then
+  cmake -S "$root" -B "$build" -DCMAKE_TOOLCHAIN_FILE="$toolchain" >/dev/null
+fi
+say "building talvorn_core and the packer in $build"
+cmake --build "$build" --target talvorn_core talvorn_tools -j"$(nproc)" >/dev/null
+cmake -S "$root/bench" -B "$data/prog" -DCMAKE_TOOLCHAIN_FILE="$toolchain" \
+  -DTALVORN_BUILD_DIR="$build" >/dev/null
+cmake --build "$data/prog" >/dev/null
+program=$data/prog/talvorn-bench.exe
+
+# The payloads, their archives and their zips; each is remade only when what
+# it comes from is newer.
+for size in $sizes; do
+  folder=$data/payload-${size}M
+  say "$(python3 "$root/bench/make_payload.py" "$folder" "$size" --seed "$seed" --zlib "$zlib")"
+  if [ ! "$folder.bin" -nt "$folder.stamp" ] || [ ! "$folder.bin" -nt "$packer" ]; then
+    say "packing $folder"
+    "$packer" pack "$folder" "$folder.bin"
+  fi
+  if [ ! "$folder.zip" -nt "$folder.stamp" ]; then
+    say "zipping $folder"
+    rm -f "$folder.zip"
+    (cd "$folder" && zip -9 -r -q "$folder.zip" .)
+  fi
+done
+
+# Wine: the build folder's own prefix and a persistent server. (A server
+# that is already running makes "wineserver -p" fail, which is no failure.)
+set +e
+. "$root/scripts/wine-env.sh" "$build"
+set -e
+trap talvorn_env_stop EXIT
+
+windows_path() { local p=${1//\//\\}; printf 'Z:%s' "$p"; }
+seconds_between() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.6f", b - a }'; }
+
+# One Wine process per run, as the extractor unpacks once per process; each
+# line it prints is kept with the size and the run number in front.
+run_program() {
+  local size=$1 rep=$2
+  shift 2
+  rm -rf "$work/run"
+  wine "$program" "$@" </dev/null 2>/dev/null | sed "s/^/$size $rep /" >>"$results" || true
+  rm -rf "$work/run"
+}
+
+: >"$results"
+mkdir -p "$work"
+for size in $sizes; do
+  folder=$data/payload-${size}M
+  archive=$(windows_path "$folder.bin")
+  run=$(windows_path "$work/run")
+  for rep in $(seq "$reps"); do
+    say "${size} MiB: run $rep of $reps"
+    # Alternate which goes first, so that neither always meets a warmer cache.
+    order=extract-first
+    [ $((rep % 2)) -eq 1 ] && order=inflate-first
+    run_program "$size" "$rep" time "$archive" "$run" "$order"
+    rm -rf "$work/unzip"
+    status=0
+    start=$EPOCHREALTIME
+    unzip -q -o "$folder.zip" -d "$work/unzip" || status=$?
+    end=$EPOCHREALTIME
+    echo "$size $rep UNZIP unzip_s=$(seconds_between "$start" "$end") status=$status" >>"$results"
+    rm -rf "$work/unzip"
+  done
+  say "${size} MiB: memory run"
+  run_program "$size" 0 memory "$archive" "$run"
+done
+
+echo
+echo "Extraction under Wine: the extractor's ExtractFiles (log in the run folder,"
+echo "one flushed line per entry and per directory). In-memory: the same streams"
+echo "inflated with the same zlib1.dll and 100,000-byte buffer, output discarded."
+echo "MiB/s count inflated bytes. Best of $reps runs, median after the slash."
+echo "Memory growth: peak during the extraction minus just before it, sampled"
+echo "every millisecond (RssAnon under Wine, private bytes on Windows)."
+echo
+python3 "$root/bench/summarise.py" "$results"
+echo
+echo "Raw results: $results"
