@@ -68,7 +68,8 @@ done
 # Wine: the build folder's own prefix and a persistent server. (A server
 # that is already running makes "wineserver -p" fail, which is no failure.)
 set +e
-. "$root/scripts/wine-env.sh" "$build"
+talvorn_build="$build"
+. "$root/scripts/wine-env.sh"
 set -e
 trap talvorn_env_stop EXIT
 

@@ -12,4 +12,7 @@ if [ -z "${SOURCE_DATE_EPOCH:-}" ]; then
 fi
 cmake -S "$root" -B "$build" \
   -DCMAKE_TOOLCHAIN_FILE="$root/cmake/toolchain-i686-mingw.cmake" "$@" >/dev/null
-cmake --build "$build" -j"$(nproc)"
+# TALVORN_TARGETS limits the build to the targets named in it.
+targets=""
+for t in ${TALVORN_TARGETS:-}; do targets="$targets --target $t"; done
+cmake --build "$build" -j"$(nproc)" $targets

@@ -11,7 +11,8 @@ sh "$root/scripts/deps.sh"
 SOURCE_DATE_EPOCH=${SOURCE_DATE_EPOCH:-$(git -C "$root" log -1 --format=%ct 2>/dev/null || date +%s)}
 export SOURCE_DATE_EPOCH
 sh "$root/scripts/configure.sh" "$build" -DTALVORN_TESTS=ON
-. "$root/scripts/wine-env.sh" "$build"
+talvorn_build="$build"
+. "$root/scripts/wine-env.sh"
 trap talvorn_env_stop EXIT
 cd "$build"
 ctest -j"$(nproc)" --output-on-failure --timeout 900

@@ -3,8 +3,8 @@
 # none is set, and warms a persistent wineserver. Wine's background processes
 # inherit the streams of the first Wine client, so that client gets /dev/null
 # for all three; otherwise pipes stay open and commands hang.
-#   . scripts/wine-env.sh <build folder>
-talvorn_build=$(cd "$1" && pwd)
+#   talvorn_build=<build folder>; . scripts/wine-env.sh
+talvorn_build=$(cd "$talvorn_build" && pwd)
 export WINEPREFIX="$talvorn_build/wineprefix"
 export WINEDEBUG=-all
 # Wine keeps a built-in zlib1.dll loaded in every GUI process and would hand it
@@ -21,8 +21,13 @@ if [ -z "${DISPLAY:-}" ]; then
   done
   for _ in $(seq 50); do xdpyinfo >/dev/null 2>&1 && break; sleep 0.1; done
 fi
-wineserver -p </dev/null >/dev/null 2>&1
+wineserver -p </dev/null >/dev/null 2>&1 || true  # already running
 wine cmd /c exit </dev/null >/dev/null 2>&1 || true
+# Without a window manager Wine waits two seconds each time it hides a window
+# (every answered box, the closed setup window); unmanaged windows don't, and
+# get their captions drawn by Wine, so screenshots show them.
+wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f \
+  </dev/null >/dev/null 2>&1 || true
 
 talvorn_env_stop() {
   wineserver -k </dev/null >/dev/null 2>&1 || true
