@@ -20,14 +20,16 @@ function(talvorn_add_extractor name payload)
     file(WRITE ${payload_rc}.in "LANGUAGE 9, 2\n100 RCDATA \"${payload}\"\n")
     configure_file(${payload_rc}.in ${payload_rc} COPYONLY)
   endif()
-  add_executable(${name} WIN32 app/main.cc resources/extractor.rc ${payload_rc})
+  add_executable(${name} WIN32 ${CMAKE_SOURCE_DIR}/app/main.cc
+                 ${CMAKE_SOURCE_DIR}/resources/extractor.rc ${payload_rc})
   target_link_libraries(${name} PRIVATE talvorn_core)
   target_include_directories(${name} PRIVATE ${CMAKE_SOURCE_DIR}/resources)
   target_link_options(${name} PRIVATE -s -mwindows)
   if(TALVORN_WIN32_RUNTIME_DIR)
     target_link_options(${name} PRIVATE -B${TALVORN_WIN32_RUNTIME_DIR}/)
   endif()
-  set_source_files_properties(resources/extractor.rc TARGET_DIRECTORY ${name}
+  set_source_files_properties(${CMAKE_SOURCE_DIR}/resources/extractor.rc
+    TARGET_DIRECTORY ${name}
     PROPERTIES OBJECT_DEPENDS
     "${CMAKE_SOURCE_DIR}/resources/talvorn.ico;${CMAKE_SOURCE_DIR}/resources/extractor.manifest;${GENERATED_DIR}/build_info.h")
   if(payload)

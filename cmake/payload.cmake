@@ -14,6 +14,7 @@ include(ExternalProject)
 # compilers; the cross toolchain must not reach it.
 set(TALVORN_TOOLS_DIR ${CMAKE_BINARY_DIR}/tools)
 set(TALVORN_PACKER ${TALVORN_TOOLS_DIR}/talvorn-pack)
+set(TALVORN_ARCHIVE_EDITOR ${TALVORN_TOOLS_DIR}/talvorn-edit)
 ExternalProject_Add(talvorn_tools
   SOURCE_DIR ${CMAKE_SOURCE_DIR}/tools
   BINARY_DIR ${TALVORN_TOOLS_DIR}
@@ -21,7 +22,7 @@ ExternalProject_Add(talvorn_tools
              -DCMAKE_BUILD_TYPE=Release -DTALVORN_TOOLS_TESTS=${TALVORN_TESTS}
   BUILD_ALWAYS TRUE
   INSTALL_COMMAND ""
-  BUILD_BYPRODUCTS ${TALVORN_PACKER}
+  BUILD_BYPRODUCTS ${TALVORN_PACKER} ${TALVORN_ARCHIVE_EDITOR}
 )
 
 if(TALVORN_TESTS)
@@ -60,22 +61,10 @@ function(_talvorn_folder_files folder stamp out)
   set(${out} ${files} PARENT_SCOPE)
 endfunction()
 
-if(PAYLOAD_ARCHIVE)
-  get_filename_component(TALVORN_PAYLOAD_FILE "${PAYLOAD_ARCHIVE}" ABSOLUTE)
-  add_custom_target(talvorn_payload)
-elseif(PAYLOAD_DIR)
-  get_filename_component(_folder "${PAYLOAD_DIR}" ABSOLUTE)
-  set(TALVORN_PAYLOAD_FILE ${TALVORN_PAYLOAD_STAGE}/payload.bin)
-  _talvorn_folder_files(${_folder} ${TALVORN_PAYLOAD_STAGE}/payload-files.txt _files)
-  add_custom_command(OUTPUT ${TALVORN_PAYLOAD_FILE}
-    COMMAND ${TALVORN_PACKER} pack ${_folder} ${TALVORN_PAYLOAD_FILE}
-    DEPENDS talvorn_tools ${TALVORN_PACKER} ${_files}
-            ${TALVORN_PAYLOAD_STAGE}/payload-files.txt
-    COMMENT "Packing ${_folder} into the payload"
-    VERBATIM)
-  add_custom_target(talvorn_payload DEPENDS ${TALVORN_PAYLOAD_FILE})
-else()
-  set(TALVORN_PAYLOAD_FILE ${TALVORN_PAYLOAD_STAGE}/demo.bin)
+# The demo payload: the extractor's payload when no other is chosen, and the
+# base of the end-to-end tests' payloads.
+if(TALVORN_TESTS OR NOT (PAYLOAD_ARCHIVE OR PAYLOAD_DIR))
+  set(TALVORN_DEMO_PAYLOAD ${TALVORN_PAYLOAD_STAGE}/demo.bin)
   set(_demo ${TALVORN_PAYLOAD_STAGE}/demo)
   set(_texts ${CMAKE_SOURCE_DIR}/resources/demo-payload)
   set(_zlib_dll /usr/i686-w64-mingw32/lib/zlib1.dll)
@@ -111,24 +100,44 @@ else()
          COMMAND ${CMAKE_COMMAND} -E copy $<TARGET_FILE:${_target}> ${_demo}/${_name})
   endforeach()
   # Assembled afresh each time, so nothing stale is packed.
-  add_custom_command(OUTPUT ${TALVORN_PAYLOAD_FILE}
+  add_custom_command(OUTPUT ${TALVORN_DEMO_PAYLOAD}
     COMMAND ${CMAKE_COMMAND} -E rm -rf ${_demo}
     COMMAND ${CMAKE_COMMAND} -E copy_directory ${_texts} ${_demo}
     COMMAND ${CMAKE_COMMAND} -E copy ${_zlib_dll} ${_demo}/zlib1.dll
     ${_copy_programs}
-    COMMAND ${TALVORN_PACKER} pack ${_demo} ${TALVORN_PAYLOAD_FILE} --order ${_order_file}
+    COMMAND ${TALVORN_PACKER} pack ${_demo} ${TALVORN_DEMO_PAYLOAD} --order ${_order_file}
     DEPENDS talvorn_tools ${TALVORN_PACKER} ${_zlib_dll} ${_text_files} ${_order_file}
             ${TALVORN_PAYLOAD_STAGE}/demo-files.txt ${_program_targets}
     COMMENT "Packing the demo payload"
     VERBATIM)
+  add_custom_target(talvorn_demo_payload DEPENDS ${TALVORN_DEMO_PAYLOAD})
+endif()
+
+if(PAYLOAD_ARCHIVE)
+  get_filename_component(TALVORN_PAYLOAD_FILE "${PAYLOAD_ARCHIVE}" ABSOLUTE)
+  add_custom_target(talvorn_payload)
+elseif(PAYLOAD_DIR)
+  get_filename_component(_folder "${PAYLOAD_DIR}" ABSOLUTE)
+  set(TALVORN_PAYLOAD_FILE ${TALVORN_PAYLOAD_STAGE}/payload.bin)
+  _talvorn_folder_files(${_folder} ${TALVORN_PAYLOAD_STAGE}/payload-files.txt _files)
+  add_custom_command(OUTPUT ${TALVORN_PAYLOAD_FILE}
+    COMMAND ${TALVORN_PACKER} pack ${_folder} ${TALVORN_PAYLOAD_FILE}
+    DEPENDS talvorn_tools ${TALVORN_PACKER} ${_files}
+            ${TALVORN_PAYLOAD_STAGE}/payload-files.txt
+    COMMENT "Packing ${_folder} into the payload"
+    VERBATIM)
   add_custom_target(talvorn_payload DEPENDS ${TALVORN_PAYLOAD_FILE})
+else()
+  set(TALVORN_PAYLOAD_FILE ${TALVORN_DEMO_PAYLOAD})
+  add_custom_target(talvorn_payload)
+  add_dependencies(talvorn_payload talvorn_demo_payload)
 endif()
 set(TALVORN_PAYLOAD_TARGET talvorn_payload)
 
 # TalvornSetup and the stand-ins are defined after this file is included; by
 # the end of the top-level directory they exist.
 function(_talvorn_wire_payload)
-  if(NOT PAYLOAD_ARCHIVE AND NOT PAYLOAD_DIR)
+  if(TALVORN_TESTS OR NOT (PAYLOAD_ARCHIVE OR PAYLOAD_DIR))
     foreach(_target IN LISTS _program_targets)
       if(NOT TARGET ${_target})
         message(FATAL_ERROR "The demo payload needs the stand-in program target "

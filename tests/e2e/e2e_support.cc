@@ -1,0 +1,158 @@
+#include "tests/e2e/e2e_support.h"
+
+#include <atomic>
+#include <fstream>
+#include <sstream>
+#include <thread>
+
+#include "support/file_util.h"
+
+namespace {
+
+std::vector<std::string> Split(const std::string& line, char separator) {
+  std::vector<std::string> parts;
+  std::stringstream stream(line);
+  for (std::string part; std::getline(stream, part, separator);) {
+    parts.push_back(part);
+  }
+  return parts;
+}
+
+std::vector<std::string> Lines(const std::wstring& path) {
+  std::vector<std::string> lines;
+  for (const std::string& line : Split(ReadBytes(path), '\n')) {
+    if (!line.empty()) lines.push_back(line.back() == '\r' ? line.substr(0, line.size() - 1) : line);
+  }
+  return lines;
+}
+
+// Records escape % and control characters as %XX.
+std::string Unescape(const std::string& text) {
+  std::string out;
+  for (size_t i = 0; i < text.size(); ++i) {
+    if (text[i] == '%' && i + 2 < text.size()) {
+      out.push_back(static_cast<char>(std::stoi(text.substr(i + 1, 2), nullptr, 16)));
+      i += 2;
+    } else {
+      out.push_back(text[i]);
+    }
+  }
+  return out;
+}
+
+std::wstring Quote(const std::wstring& text) { return L"\"" + text + L"\""; }
+
+}  // namespace
+
+std::ostream& operator<<(std::ostream& out, const Box& box) {
+  return out << "{" << box.caption << " | " << box.text << " | " << box.buttons
+             << " | " << box.icon << "}";
+}
+
+std::vector<Record> Outcome::Events(const std::string& program,
+                                const std::string& event) const {
+  std::vector<Record> found;
+  for (const Record& record : records) {
+    if (record.at("prog") == program && record.at("event") == event) {
+      found.push_back(record);
+    }
+  }
+  return found;
+}
+
+void EndToEndTest::SetUp() {
+  ClearInstallLocations();
+  folder = scratch / L"run";
+  CreateDirectoryW(folder.c_str(), nullptr);
+}
+
+void EndToEndTest::TearDown() { ClearInstallLocations(); }
+
+std::wstring EndToEndTest::ProgramFilesInstall() {
+  wchar_t programFiles[kFolderPathSize];
+  GetProgramFilesFolder(programFiles);
+  return std::wstring(programFiles) + L"Talvorn";
+}
+
+void EndToEndTest::ClearInstallLocations() {
+  RegDeleteKeyW(HKEY_LOCAL_MACHINE, L"Software\\Talvorn");
+  RemoveTree(L"C:\\Talvorn");
+  RemoveTree(ProgramFilesInstall());
+}
+
+std::wstring EndToEndTest::TestkitFile(const std::wstring& name) {
+  return ProgramFolder() + L"\\..\\testkit\\" + name;
+}
+
+Outcome EndToEndTest::Start(const Scenario& scenario) {
+  std::wstring exe = folder + L"\\TalvornSetup.exe";
+  CopyFileW((ProgramFolder() + L"\\" + scenario.extractor).c_str(), exe.c_str(), FALSE);
+  std::wstring boxFile = scratch / L"boxes.txt";
+  std::wstring recordFile = scratch / L"records.txt";
+  std::wstring kept = scratch / L"log-kept.txt";
+  for (const std::wstring& old : {boxFile, recordFile, kept}) DeleteFileW(old.c_str());
+  std::wstring command = Quote(TestkitFile(L"robot.exe")) + L" --record " +
+                         Quote(boxFile) + L" --timeout-ms " +
+                         std::to_wstring(scenario.timeoutMs) + L" --wait-tree";
+  for (const std::string& answer : scenario.answers) {
+    command += L" --answer " + Quote(Widen(answer));
+  }
+  command += L" -- " + Quote(exe);
+
+  std::map<std::wstring, std::wstring> environment = scenario.environment;
+  environment[L"TALVORN_SETUP_SCRIPT"] = Widen(scenario.script);
+  environment[L"TALVORN_RECORD_FILE"] = recordFile;
+  for (const auto& [name, value] : environment) {
+    SetEnvironmentVariableW(name.c_str(), value.empty() ? nullptr : value.c_str());
+  }
+
+  // The extractor deletes its log at the end of a clean run; a hard link made
+  // as soon as it appears keeps every line for the test.
+  std::wstring log = folder + L"\\TLExtractorLog.txt";
+  std::atomic<bool> done{false};
+  std::thread keeper([&] {
+    while (!done && !CreateHardLinkW(kept.c_str(), log.c_str(), nullptr)) Sleep(2);
+  });
+
+  Outcome run;
+  STARTUPINFOW startup = {sizeof startup};
+  PROCESS_INFORMATION process = {};
+  std::vector<wchar_t> line(command.begin(), command.end());
+  line.push_back(0);
+  if (CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr,
+                     folder.c_str(), &startup, &process)) {
+    WaitForSingleObject(process.hProcess, scenario.timeoutMs + 30000);
+    GetExitCodeProcess(process.hProcess, &run.exitCode);
+    CloseHandle(process.hProcess);
+    CloseHandle(process.hThread);
+  } else {
+    ADD_FAILURE() << "cannot start the robot";
+  }
+  done = true;
+  keeper.join();
+  for (const auto& entry : environment) {
+    SetEnvironmentVariableW(entry.first.c_str(), nullptr);
+  }
+
+  for (const std::string& line : Lines(boxFile)) {
+    std::vector<std::string> fields = Split(line, '\t');
+    if (fields[0] == "#seen" && fields.size() > 1) run.seen.push_back(fields[1]);
+    if (fields[0].empty() || fields[0][0] == '#') continue;
+    fields.resize(5);
+    run.boxes.push_back({fields[0], fields[1], fields[2], fields[3], fields[4]});
+  }
+  for (const std::string& line : Lines(recordFile)) {
+    Record record;
+    for (const std::string& field : Split(line, '\t')) {
+      size_t equals = field.find('=');
+      if (equals != std::string::npos) {
+        record[field.substr(0, equals)] = Unescape(field.substr(equals + 1));
+      }
+    }
+    run.records.push_back(record);
+  }
+  run.log = ReadLogLines(kept);
+  run.logLeft = PathExists(log);
+  run.tmpLeft = PathExists(folder + L"\\tmp-1");
+  return run;
+}

@@ -1,0 +1,214 @@
+// Whole runs of the real extractor with the stand-in setup program: every
+// outcome of the hand-off, completion, the basic install and the clean-up,
+// checked from outside by the boxes, the programs started, disk and registry.
+#include "tests/e2e/e2e_support.h"
+
+#include <algorithm>
+
+namespace {
+
+class HandoffEndToEndTest : public EndToEndTest {
+ protected:
+  // The box "Could not open file" for the missing hand-off file.
+  Box NoHandOff() const {
+    return {"Error",
+            "Could not open file \"" + Narrow(folder) + "\\tmp-1\\InstalledApp.txt\"",
+            "OK", "error"};
+  }
+  static Box Complete() {
+    return {"Complete", "Do you wish to launch the application now?",
+            "OK,Cancel", "question"};
+  }
+  static Box BasicInstall() {
+    return {"Basic install",
+            "There appeared to be a problem installing. If it didn't install, "
+            "do you want to do a basic install?",
+            "OK,Cancel", "question"};
+  }
+  // An installed copy somewhere else: the application and a launcher.
+  static void InstallCopy(const std::wstring& at) {
+    CreateDirectoryW(at.c_str(), nullptr);
+    CopyFileW(TestkitFile(L"Talvorn Server.exe").c_str(),
+              (at + L"\\Talvorn Server.exe").c_str(), FALSE);
+    CopyFileW(TestkitFile(L"Launcher.exe").c_str(), (at + L"\\Launcher.exe").c_str(),
+              FALSE);
+  }
+};
+
+TEST_F(HandoffEndToEndTest, AnInstallEndsWithTheApplicationStartedAndNothingLeft) {
+  Outcome run = Start({L"e2e_demo.exe", "show,wait=300,install", {"Complete=OK"}});
+  EXPECT_EQ(0u, run.exitCode);
+  EXPECT_EQ(std::vector<Box>{Complete()}, run.boxes);
+  // The setup program got its three folders and the extractor's folder.
+  std::vector<Record> setup = run.Events("InstallTalvorn.exe", "start");
+  ASSERT_EQ(1u, setup.size());
+  EXPECT_EQ("ok", setup[0]["format"]);
+  EXPECT_EQ(Narrow(folder), setup[0]["cwd"]);
+  EXPECT_EQ('\\', setup[0]["arg1"].back());
+  EXPECT_NE(std::string::npos, setup[0]["arg2"].find("\\Talvorn\\"));
+  // The launcher ran with the application's path in quotes, then went.
+  std::vector<Record> launcher = run.Events("Launcher.exe", "start");
+  ASSERT_EQ(1u, launcher.size());
+  std::string app = Narrow(ProgramFilesInstall()) + "\\Talvorn Server.exe";
+  EXPECT_NE(std::string::npos, launcher[0]["cmdline"].find(" \"" + app + "\""));
+  EXPECT_EQ("1", launcher[0]["argc"]);
+  EXPECT_EQ(1u, run.Events("Talvorn Server.exe", "start").size());
+  EXPECT_FALSE(PathExists(ProgramFilesInstall() + L"\\Launcher.exe"));
+  EXPECT_TRUE(PathExists(ProgramFilesInstall() + L"\\Talvorn Server.exe"));
+  EXPECT_FALSE(run.tmpLeft);
+  EXPECT_FALSE(run.logLeft);
+  EXPECT_EQ(L"Unarchiving file \"" + folder +
+                L"\\tmp-1\\Talvorn\\Templates\\Shipping Labels 99.1x93.1 6up.txt\", "
+                L"zippedSize=378",
+            run.log.back());
+}
+
+TEST_F(HandoffEndToEndTest, CancelAtTheQuestionStillRemovesTheLauncher) {
+  Outcome run = Start({L"e2e_demo.exe", "show,wait=300,install", {"Complete=Cancel"}});
+  EXPECT_EQ(std::vector<Box>{Complete()}, run.boxes);
+  EXPECT_TRUE(run.Events("Launcher.exe", "start").empty());
+  EXPECT_TRUE(run.Events("Talvorn Server.exe", "start").empty());
+  EXPECT_FALSE(PathExists(ProgramFilesInstall() + L"\\Launcher.exe"));
+  EXPECT_FALSE(run.tmpLeft);
+}
+
+TEST_F(HandoffEndToEndTest, ACancelledSetupEndsWithoutQuestions) {
+  Outcome run = Start({L"e2e_demo.exe", "show,wait=300,cancel"});
+  EXPECT_TRUE(run.boxes.empty());
+  EXPECT_FALSE(run.tmpLeft);
+  EXPECT_FALSE(run.logLeft);
+  EXPECT_FALSE(PathExists(L"C:\\Talvorn"));
+}
+
+TEST_F(HandoffEndToEndTest, InstallingSeenThenCancelledStillCompletes) {
+  // Nothing was installed: completion finds nothing, so the basic install is
+  // offered; accepted, the copy in C:\Talvorn is found and started directly.
+  Outcome run = Start({L"e2e_demo.exe", "show,wait=300,installing,wait=500,cancel",
+                   {"Basic install=OK", "Complete=OK"}});
+  EXPECT_EQ((std::vector<Box>{NoHandOff(), BasicInstall(), NoHandOff(), Complete()}),
+            run.boxes);
+  std::vector<Record> server = run.Events("Talvorn Server.exe", "start");
+  ASSERT_EQ(1u, server.size());
+  EXPECT_EQ("C:\\Talvorn\\Talvorn Server.exe", server[0]["module"]);
+  EXPECT_EQ("0", server[0]["argc"]);
+  EXPECT_EQ(Narrow(folder), server[0]["cwd"]);
+  EXPECT_TRUE(run.logLeft);  // error boxes were shown
+  auto basic = std::find(run.log.begin(), run.log.end(), L"Do basic install");
+  ASSERT_NE(run.log.end(), basic);
+  EXPECT_EQ(L"Completed basic install", *(basic + 1));
+  EXPECT_FALSE(run.tmpLeft);
+}
+
+TEST_F(HandoffEndToEndTest, NoInstallingTitleAndNoMarkerOffersTheBasicInstall) {
+  Outcome run = Start({L"e2e_demo.exe", "show,wait=300", {"Basic install=Cancel"}});
+  EXPECT_EQ(std::vector<Box>{BasicInstall()}, run.boxes);
+  EXPECT_EQ(L"Do basic install", run.log.back());
+  EXPECT_FALSE(run.logLeft);
+  EXPECT_FALSE(PathExists(L"C:\\Talvorn"));
+}
+
+TEST_F(HandoffEndToEndTest, ALaunchFailureIsShownThenTheBasicInstallIsOffered) {
+  Outcome run = Start({L"e2e_nosetup.exe", "", {"Basic install=OK", "Complete=Cancel"}});
+  EXPECT_EQ((std::vector<Box>{{"Extractor", "Error launching installer. Error=2", "OK", "none"},
+                              BasicInstall(), NoHandOff(), Complete()}),
+            run.boxes);
+  EXPECT_TRUE(PathExists(L"C:\\Talvorn\\Talvorn Server.exe"));
+  EXPECT_FALSE(run.tmpLeft);
+}
+
+TEST_F(HandoffEndToEndTest, AFailedBasicInstallCopyIsReported) {
+  Outcome run = Start({L"e2e_noserver.exe", "show,wait=300", {"Basic install=OK"}});
+  EXPECT_EQ((std::vector<Box>{BasicInstall(),
+                              {"Error",
+                               "Error copying application C:\\Talvorn\\Talvorn Server.exe 2",
+                               "OK", "error"},
+                              NoHandOff()}),
+            run.boxes);
+  EXPECT_TRUE(run.logLeft);
+}
+
+TEST_F(HandoffEndToEndTest, TheHandOffFileIsUsedDirectlyUnlessItHasAByteOrderMark) {
+  std::wstring elsewhere = L"C:\\Talvorn Elsewhere";
+  InstallCopy(elsewhere);
+  Scenario scenario{L"e2e_demo.exe", "show,wait=300,install", {"Complete=OK"}};
+  scenario.environment[L"TALVORN_SETUP_HANDOFF_PATH"] =
+      elsewhere + L"\\Talvorn Server.exe";
+  Outcome direct = Start(scenario);
+  ASSERT_EQ(1u, direct.Events("Launcher.exe", "start").size());
+  EXPECT_EQ(Narrow(elsewhere) + "\\Launcher.exe",
+            direct.Events("Launcher.exe", "start")[0]["module"]);
+
+  // With a BOM it names no file: the registry's folder is used instead.
+  InstallCopy(elsewhere);
+  RemoveTree(folder);
+  CreateDirectoryW(folder.c_str(), nullptr);
+  scenario.script = "show,wait=300,installing,copy,registry,handoff=bom,wait=400";
+  Outcome bom = Start(scenario);
+  ASSERT_EQ(1u, bom.Events("Launcher.exe", "start").size());
+  EXPECT_EQ(Narrow(ProgramFilesInstall()) + "\\Launcher.exe",
+            bom.Events("Launcher.exe", "start")[0]["module"]);
+  RemoveTree(elsewhere);
+}
+
+TEST_F(HandoffEndToEndTest, InstPathIsFollowedUpTo129Characters) {
+  std::wstring base = L"C:\\Talvorn Long ";
+  for (size_t length : {size_t{129}, size_t{130}}) {
+    std::wstring target = base + std::wstring(length - base.size(), L'x');
+    RemoveTree(folder);
+    CreateDirectoryW(folder.c_str(), nullptr);
+    Scenario scenario{L"e2e_demo.exe", "show,wait=300,installing,copy,registry,wait=400",
+                      {"Complete=OK", "Basic install=Cancel"}};
+    scenario.environment[L"TALVORN_SETUP_INSTALL_DIR"] = target;
+    Outcome run = Start(scenario);
+    if (length == 129) {
+      EXPECT_EQ((std::vector<Box>{NoHandOff(), Complete()}), run.boxes);
+      ASSERT_EQ(1u, run.Events("Launcher.exe", "start").size());
+      EXPECT_EQ(Narrow(target) + "\\Launcher.exe",
+                run.Events("Launcher.exe", "start")[0]["module"]);
+    } else {
+      EXPECT_EQ((std::vector<Box>{NoHandOff(), BasicInstall()}), run.boxes);
+    }
+    RemoveTree(target);
+  }
+}
+
+TEST_F(HandoffEndToEndTest, TheProgramFilesCopyComesBeforeTheFixedFolder) {
+  InstallCopy(L"C:\\Talvorn");
+  Outcome run = Start({L"e2e_demo.exe", "show,wait=300,installing,copy,wait=400",
+                   {"Complete=OK"}});
+  EXPECT_EQ((std::vector<Box>{NoHandOff(), Complete()}), run.boxes);
+  ASSERT_EQ(1u, run.Events("Launcher.exe", "start").size());
+  EXPECT_EQ(Narrow(ProgramFilesInstall()) + "\\Launcher.exe",
+            run.Events("Launcher.exe", "start")[0]["module"]);
+  EXPECT_TRUE(PathExists(L"C:\\Talvorn\\Launcher.exe"));
+}
+
+TEST_F(HandoffEndToEndTest, BothTitlesAtOnceCountAsInstallingWhenThatWindowIsMetFirst) {
+  // The second window ("Installing") lies above the first and is met first.
+  Outcome run = Start({L"e2e_demo.exe", "show,second=installing,wait=500",
+                   {"Basic install=Cancel"}});
+  EXPECT_EQ((std::vector<Box>{NoHandOff(), BasicInstall()}), run.boxes);
+}
+
+TEST_F(HandoffEndToEndTest, ACrashWhileInstallingLeadsToTheBasicInstallOffer) {
+  Outcome run = Start({L"e2e_demo.exe", "show,wait=300,installing,wait=300,crash",
+                   {"Basic install=Cancel"}});
+  EXPECT_EQ((std::vector<Box>{NoHandOff(), BasicInstall()}), run.boxes);
+  EXPECT_FALSE(run.tmpLeft);
+}
+
+TEST_F(HandoffEndToEndTest, AMarkerStillHeldOpenCountsAsAbsent) {
+  Outcome run = Start({L"e2e_demo.exe", "show,hold=cancel.txt,wait=300,close,wait=1500",
+                   {"Basic install=Cancel"}});
+  EXPECT_EQ(std::vector<Box>{BasicInstall()}, run.boxes);
+}
+
+TEST_F(HandoffEndToEndTest, ASetupWindowAfterTheTenSecondWaitIsNotWaitedFor) {
+  Outcome run = Start({L"e2e_demo.exe", "wait=11000,show,wait=300,cancel",
+                   {"Basic install=Cancel"}});
+  EXPECT_EQ(std::vector<Box>{BasicInstall()}, run.boxes);
+  // The setup program was still running from tmp-1 when it was removed.
+  EXPECT_TRUE(run.tmpLeft);
+}
+
+}  // namespace
