@@ -1,7 +1,8 @@
 // End-to-end runs: a built extractor copied into a fresh folder and started
 // by the answering robot (testkit/robot.exe), which clicks its message boxes
 // the way a person would and records each one. The stand-in setup program is
-// steered by TALVORN_SETUP_SCRIPT, which the extractor passes on to it.
+// steered by TALVORN_SETUP_SCRIPT, which the extractor passes on to it. The
+// robot waits for every program the run started, so records are complete.
 #pragma once
 
 #include <map>
