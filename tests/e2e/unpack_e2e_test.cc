@@ -61,22 +61,26 @@ TEST_F(UnpackEndToEndTest, AnEntryNamedOutsideTheFolderIsRefused) {
 }
 
 // A DLL named like one the dialog code loads by name is planted beside the
-// extractor. Wine is told to prefer native files for it, as Windows always
-// does, so only the extractor's own search restriction keeps it out.
+// extractor. Wine is told to prefer native files for it in this program, as
+// Windows always does, so only the extractor's own search restriction keeps
+// it out.
 TEST_F(UnpackEndToEndTest, ADllPlantedBesideTheExtractorIsNotLoaded) {
   std::wstring planted = folder + L"\\uxtheme.dll";
   ASSERT_TRUE(CopyFileW((ProgramFolder() + L"\\marker_dll.dll").c_str(),
                         planted.c_str(), FALSE));
-  wchar_t overrides[512] = L"";
-  GetEnvironmentVariableW(L"WINEDLLOVERRIDES", overrides, 512);
-  Scenario scenario{L"e2e_empty.exe"};
-  scenario.environment[L"WINEDLLOVERRIDES"] =
-      std::wstring(overrides) + (overrides[0] ? L";" : L"") + L"uxtheme=n,b";
-  Outcome run = Start(scenario);
+  const wchar_t kOverrides[] =
+      L"Software\\Wine\\AppDefaults\\TalvornSetup.exe\\DllOverrides";
+  HKEY key;
+  ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyW(HKEY_CURRENT_USER, kOverrides, &key));
+  const wchar_t kNativeFirst[] = L"native,builtin";
+  RegSetValueExW(key, L"uxtheme", 0, REG_SZ,
+                 reinterpret_cast<const BYTE*>(kNativeFirst), sizeof kNativeFirst);
+  RegCloseKey(key);
+  Outcome run = Start({L"e2e_empty.exe"});
+  RegDeleteKeyW(HKEY_CURRENT_USER, kOverrides);
   EXPECT_EQ(0u, run.exitCode);
   EXPECT_EQ(std::vector<std::string>{"Status"}, run.seen);  // the dialog ran
   EXPECT_FALSE(PathExists(planted + L".loaded"));
-  SetEnvironmentVariableW(L"WINEDLLOVERRIDES", overrides[0] ? overrides : nullptr);
 }
 
 }  // namespace
