@@ -128,19 +128,21 @@ bool SaveThroughX(const RECT& rect, const std::wstring& file) {
 
 }  // namespace
 
-bool GrabScreen(const RECT& rect, std::vector<uint32_t>* pixels) {
-  int width = rect.right - rect.left, height = rect.bottom - rect.top;
-  if (width <= 0 || height <= 0) return false;
+namespace {
+
+// Runs draw into a 32-bit DIB of the given size, then hands back its pixels
+// without the alpha byte.
+template <typename Draw>
+bool DrawToPixels(int width, int height, std::vector<uint32_t>* pixels, Draw draw) {
   HDC screen = GetDC(nullptr);
   HDC memory = CreateCompatibleDC(screen);
   void* bits = nullptr;
   HBITMAP bitmap = MakeDib(screen, width, height, &bits);
   HGDIOBJ old = SelectObject(memory, bitmap);
-  BOOL ok = BitBlt(memory, 0, 0, width, height, screen, rect.left, rect.top,
-                   SRCCOPY | CAPTUREBLT);
+  uint32_t* first = static_cast<uint32_t*>(bits);
+  bool ok = draw(screen, memory, first);
   GdiFlush();
   if (ok) {
-    const uint32_t* first = static_cast<const uint32_t*>(bits);
     pixels->assign(first, first + width * height);
     for (uint32_t& pixel : *pixels) pixel &= 0xFFFFFF;
   }
@@ -151,23 +153,24 @@ bool GrabScreen(const RECT& rect, std::vector<uint32_t>* pixels) {
   return ok;
 }
 
+}  // namespace
+
+bool GrabScreen(const RECT& rect, std::vector<uint32_t>* pixels) {
+  int width = rect.right - rect.left, height = rect.bottom - rect.top;
+  if (width <= 0 || height <= 0) return false;
+  return DrawToPixels(width, height, pixels, [&](HDC screen, HDC memory, uint32_t*) {
+    return BitBlt(memory, 0, 0, width, height, screen, rect.left, rect.top,
+                  SRCCOPY | CAPTUREBLT) != FALSE;
+  });
+}
+
 void RenderIcon(HICON icon, uint32_t background, int width, int height,
                 std::vector<uint32_t>* pixels) {
-  HDC screen = GetDC(nullptr);
-  HDC memory = CreateCompatibleDC(screen);
-  void* bits = nullptr;
-  HBITMAP bitmap = MakeDib(screen, width, height, &bits);
-  HGDIOBJ old = SelectObject(memory, bitmap);
-  uint32_t* first = static_cast<uint32_t*>(bits);
-  for (int i = 0; i < width * height; ++i) first[i] = background;
-  DrawIconEx(memory, 0, 0, icon, width, height, 0, nullptr, DI_NORMAL);
-  GdiFlush();
-  pixels->assign(first, first + width * height);
-  for (uint32_t& pixel : *pixels) pixel &= 0xFFFFFF;
-  SelectObject(memory, old);
-  DeleteObject(bitmap);
-  DeleteDC(memory);
-  ReleaseDC(nullptr, screen);
+  DrawToPixels(width, height, pixels, [&](HDC, HDC memory, uint32_t* first) {
+    for (int i = 0; i < width * height; ++i) first[i] = background;
+    DrawIconEx(memory, 0, 0, icon, width, height, 0, nullptr, DI_NORMAL);
+    return true;
+  });
 }
 
 bool SaveWindowShot(HWND window, const std::wstring& file, bool* uniform) {
