@@ -35,19 +35,6 @@ BOOL CALLBACK CheckWindowTitle(HWND window, LPARAM foundAddress) {
   return TRUE;
 }
 
-}  // namespace
-
-void WaitForSetupWindow() {
-  // Unsigned difference: the tick counter's wrap does no harm.
-  DWORD start = seams::tickCount();
-  while (seams::tickCount() - start < kAppearanceWaitMs && !FindSetupWindow()) {
-    seams::sleep(kAppearancePollMs);
-  }
-  while (FindSetupWindow()) seams::sleep(kDisappearancePollMs);
-}
-
-namespace {
-
 // The folder's path for the argument string; a folder the shell cannot name
 // is passed as an empty path, so the setup program still gets three fields.
 void AppendFolderArgument(wchar_t* arguments, bool found, wchar_t* folder) {
@@ -61,6 +48,15 @@ int FindSetupWindow() {
   int found = 0;
   EnumWindows(CheckWindowTitle, reinterpret_cast<LPARAM>(&found));
   return found;
+}
+
+void WaitForSetupWindow() {
+  // Unsigned difference: the tick counter's wrap does no harm.
+  DWORD start = seams::tickCount();
+  while (seams::tickCount() - start < kAppearanceWaitMs && !FindSetupWindow()) {
+    seams::sleep(kAppearancePollMs);
+  }
+  while (FindSetupWindow()) seams::sleep(kDisappearancePollMs);
 }
 
 void AppendEncodedArgument(wchar_t* arguments, const wchar_t* path) {

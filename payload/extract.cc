@@ -44,6 +44,12 @@ void DescribeEntry(wchar_t* out, size_t cap, const ArchiveEntry& entry,
   Fail(kEntryFailure, text, code);
 }
 
+// The payload cannot be reached: shown, not logged, and the run ends.
+int PayloadMissing(const wchar_t* text) {
+  seams::messageBoxW(nullptr, text, L"Error", MB_OK | MB_ICONERROR);
+  return -1;
+}
+
 }  // namespace
 
 int ExtractPayload(wchar_t* tempDirectory, wchar_t* extractorFolder) {
@@ -53,9 +59,7 @@ int ExtractPayload(wchar_t* tempDirectory, wchar_t* extractorFolder) {
     // Without its own path (or with a cut one) the extractor would put its
     // log and tmp-n in some other folder: stop before anything is written.
     tempDirectory[0] = extractorFolder[0] = 0;
-    seams::messageBoxW(nullptr, L"Error finding installer application",
-                       L"Error", MB_OK | MB_ICONERROR);
-    return -1;
+    return PayloadMissing(L"Error finding installer application");
   }
   CopyText(extractorFolder, kPathSize, modulePath);
   CutLastComponent(extractorFolder);
@@ -69,17 +73,9 @@ int ExtractPayload(wchar_t* tempDirectory, wchar_t* extractorFolder) {
   HRSRC found = FindResourceA(instanceHandle,
                               MAKEINTRESOURCEA(kPayloadResourceId),
                               MAKEINTRESOURCEA(10) /* RT_RCDATA */);
-  if (found == nullptr) {
-    seams::messageBoxW(nullptr, L"Error finding installer application",
-                       L"Error", MB_OK | MB_ICONERROR);
-    return -1;
-  }
+  if (found == nullptr) return PayloadMissing(L"Error finding installer application");
   HGLOBAL loaded = LoadResource(instanceHandle, found);
-  if (loaded == nullptr) {
-    seams::messageBoxW(nullptr, L"Error loading installer application",
-                       L"Error", MB_OK | MB_ICONERROR);
-    return -1;
-  }
+  if (loaded == nullptr) return PayloadMissing(L"Error loading installer application");
   int32_t length =
       static_cast<int32_t>(SizeofResource(instanceHandle, found)) -
       static_cast<int32_t>(kTrailerSize);

@@ -7,11 +7,4 @@ MessageBoxAFn messageBoxA = MessageBoxA;
 TickCountFn tickCount = GetTickCount;
 SleepFn sleep = Sleep;
 
-void Restore() {
-  messageBoxW = MessageBoxW;
-  messageBoxA = MessageBoxA;
-  tickCount = GetTickCount;
-  sleep = Sleep;
-}
-
 }  // namespace seams

@@ -18,7 +18,4 @@ extern MessageBoxAFn messageBoxA;
 extern TickCountFn tickCount;
 extern SleepFn sleep;
 
-// Puts all four back to the platform calls.
-void Restore();
-
 }  // namespace seams
