@@ -84,10 +84,12 @@ int CompleteInstall(const wchar_t* tempDirectory) {
   }
   if (app[0] == 0 || !FileExists(app)) return 0;
 
+  // The launcher lies beside the application.
+  wchar_t appFolder[MAX_PATH];
+  CopyText(appFolder, MAX_PATH, app);
+  CutLastComponent(appFolder);
   wchar_t launcher[MAX_PATH];
-  CopyText(launcher, MAX_PATH, app);
-  CutLastComponent(launcher);
-  JoinPath(launcher, MAX_PATH, launcher, kLauncherName);
+  JoinPath(launcher, MAX_PATH, appFolder, kLauncherName);
 
   int answer = seams::messageBoxA(
       nullptr, "Do you wish to launch the application now?", "Complete",
