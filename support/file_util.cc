@@ -55,10 +55,12 @@ bool FileExists(const wchar_t* path) {
 
 void WriteOrFail(const void* buffer, uint32_t length, HANDLE file,
                  const char* label) {
+  if (!WriteAll(file, buffer, length)) FailFormatA("Error writing %s", label);
+}
+
+bool WriteAll(HANDLE file, const void* buffer, DWORD length) {
   DWORD written = 0;
-  if (!WriteFile(file, buffer, length, &written, nullptr)) {
-    FailFormatA("Error writing %s", label);
-  }
+  return WriteFile(file, buffer, length, &written, nullptr) && written == length;
 }
 
 bool AppendBackslash(wchar_t* path, size_t cap) {

@@ -18,9 +18,14 @@ uint8_t* ReadFileContents(const wchar_t* path);
 // another process, and a folder, count as absent.
 bool FileExists(const wchar_t* path);
 
-// One write of length bytes; a failed write raises ("Error writing <label>").
+// One write of length bytes; a failed or short write raises ("Error writing
+// <label>").
 void WriteOrFail(const void* buffer, uint32_t length, HANDLE file,
                  const char* label);
+
+// One write call; true only when it succeeded with every byte written. On a
+// full disk a write can succeed with fewer bytes than asked.
+bool WriteAll(HANDLE file, const void* buffer, DWORD length);
 
 // Appends "\" unless path already ends in one (an empty path gets one).
 // False, path unchanged, when the buffer (cap units) has no room.
