@@ -4,6 +4,7 @@
 
 #include "compression/zlib_binding.h"
 #include "support/errors.h"
+#include "support/file_util.h"
 
 namespace {
 
@@ -30,7 +31,7 @@ int unzipFrom(HANDLE file, const uint8_t* source, int32_t sourceLength) {
     Require(buffer, "unzipFrom");
     stream.next_in = source;
     stream.avail_in = static_cast<unsigned>(sourceLength);
-    do {
+    for (;;) {
       stream.next_out = buffer;
       stream.avail_out = kInflateBufferSize;
       unsigned inputBefore = stream.avail_in;
@@ -39,24 +40,23 @@ int unzipFrom(HANDLE file, const uint8_t* source, int32_t sourceLength) {
                       result == Z_MEM_ERROR;
       if (reported) ReportInflateError();
       DWORD produced = kInflateBufferSize - stream.avail_out;
-      if (produced > 0) {
-        DWORD written = 0;
-        if (!WriteFile(file, buffer, produced, &written, nullptr)) {
-          FailA("Read writing zip to dest");
-        }
+      // A full disk can take fewer bytes than asked and still call it success.
+      if (produced > 0 && !WriteAll(file, buffer, produced)) {
+        FailA("Read writing zip to dest");
       }
       total += static_cast<int>(produced);
-      // With input left, zlib answers an error again without taking any, and
-      // leaves bytes after the stream's end untouched: the entry cannot be
-      // finished, and looping on would never end.
-      bool trailing = result == Z_STREAM_END && stream.avail_in != 0;
-      bool stalled = stream.avail_in != 0 && stream.avail_in == inputBefore &&
-                     produced == 0;
-      if (trailing || stalled || (reported && stream.avail_in != 0)) {
-        if (!reported) ReportInflateError();
-        RaiseCException(-1);
-      }
-    } while (stream.avail_in != 0);
+      bool ended = result == Z_STREAM_END;
+      // The stream's end with every stored byte taken: the whole file, its
+      // Adler-32 checked. No stored bytes at all give an empty file.
+      if (stream.avail_in == 0 && (ended || sourceLength == 0)) break;
+      bool progress = stream.avail_in != inputBefore || produced > 0;
+      if (!reported && !ended && stream.avail_in != 0 && progress) continue;
+      // The file on disk is not what was packed: a wrong check value, a
+      // stream cut short, bytes after its end, or an error zlib repeats
+      // without taking input. The setup program must not run from it.
+      if (!reported) ReportInflateError();
+      RaiseCException(-1);
+    }
   } catch (CException*) {
     std::free(buffer);
     ZlibInflateEnd(&stream);

@@ -32,6 +32,10 @@ int64_t InflatedSize(const uint8_t* data, size_t size, std::string* problem) {
     *problem = std::to_string(left) + " stored bytes follow the end of the zlib stream";
   } else if (result == Z_BUF_ERROR) {
     *problem = "the zlib stream is cut short";
+  } else if (result == Z_DATA_ERROR && message &&
+             std::string(message) == "incorrect data check") {
+    // Decodes cleanly to its end: a bit flipped in transit or on disk.
+    *problem = "the zlib stream's Adler-32 does not match its content";
   } else if (result == Z_NEED_DICT) {
     *problem = "the zlib stream needs a preset dictionary";
   } else {

@@ -1,12 +1,15 @@
 // talvorn-edit: derives the end-to-end tests' payloads from a good archive.
 // They include archives the packer would refuse, on purpose.
 //
-//   talvorn-edit <in> <out> [--remove NAME]... [--corrupt NAME]
+//   talvorn-edit <in> <out> [--remove NAME]... [--keep NAME]...
+//                [--corrupt NAME] [--flip-check NAME] [--cut NAME]
 //                [--insert-after NAME NEWNAME TEXT]...
 //
-// --remove drops an entry; --corrupt damages the middle of an entry's zlib
-// stream; --insert-after adds a compressed entry of TEXT named NEWNAME, with
-// no check of the name, after entry NAME.
+// --remove drops an entry; --keep drops every entry not kept; --corrupt
+// damages the middle of an entry's zlib stream, --flip-check the last byte of
+// its Adler-32, and --cut stores only its first half; --insert-after adds a
+// compressed entry of TEXT named NEWNAME, with no check of the name, after
+// entry NAME.
 #include <fstream>
 #include <iostream>
 #include <iterator>
@@ -32,15 +35,21 @@ int Fail(const std::string& message) {
 
 int main(int argc, char** argv) {
   if (argc < 3) return Fail("usage: talvorn-edit <in> <out> [edits...]");
-  std::set<std::string> removed;
-  std::string corrupted;
+  std::set<std::string> removed, kept;
+  std::string corrupted, flipped, cut;
   std::vector<Insertion> insertions;
   for (int i = 3; i < argc; ++i) {
     std::string option = argv[i];
     if (option == "--remove" && i + 1 < argc) {
       removed.insert(argv[++i]);
+    } else if (option == "--keep" && i + 1 < argc) {
+      kept.insert(argv[++i]);
     } else if (option == "--corrupt" && i + 1 < argc) {
       corrupted = argv[++i];
+    } else if (option == "--flip-check" && i + 1 < argc) {
+      flipped = argv[++i];
+    } else if (option == "--cut" && i + 1 < argc) {
+      cut = argv[++i];
     } else if (option == "--insert-after" && i + 3 < argc) {
       insertions.push_back({argv[i + 1], argv[i + 2], argv[i + 3]});
       i += 3;
@@ -60,7 +69,10 @@ int main(int argc, char** argv) {
     if (name == corrupted && data.size() > 20) {
       for (size_t i = data.size() / 2; i < data.size() / 2 + 8; ++i) data[i] ^= 0x5A;
     }
-    if (removed.count(name) == 0) writer.AppendEntry(entry.fileSize, name, data);
+    if (name == flipped && !data.empty()) data.back() ^= 0x01;
+    if (name == cut) data.resize(data.size() / 2);
+    bool dropped = removed.count(name) != 0 || (!kept.empty() && kept.count(name) == 0);
+    if (!dropped) writer.AppendEntry(static_cast<uint32_t>(data.size()), name, data);
     for (const Insertion& insertion : insertions) {
       if (insertion.after != name) continue;
       Bytes text(insertion.text.begin(), insertion.text.end());

@@ -84,7 +84,7 @@ TEST(ArchiveCheckTest, RejectsBrokenStreams) {
   Bytes badAdler = good;
   badAdler.back() ^= 1;
   EXPECT_EQ(ProblemOf(WithStream(badAdler)),
-            "entry 1 \"a.txt\": the zlib stream is damaged (incorrect data check)");
+            "entry 1 \"a.txt\": the zlib stream's Adler-32 does not match its content");
 
   EXPECT_EQ(ProblemOf(WithStream(Text("plain text"))),
             "entry 1 \"a.txt\": the zlib stream is damaged (incorrect header check)");
