@@ -2,6 +2,41 @@
 
 #include "support/text.h"
 
+namespace {
+
+// A read-only file (the setup program may leave one) is deleted through one
+// handle opened on the entry itself, never on what a link points at: its
+// read-only mark is cleared on that handle and the file marked for deletion.
+// A reparse point or a file with other hard links is left alone, since its
+// attributes belong to something outside the folder too.
+void DeleteReadOnlyFile(const wchar_t* path) {
+  HANDLE file = CreateFileW(
+      path, DELETE | FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES,
+      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+      OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return;
+  BY_HANDLE_FILE_INFORMATION info;
+  if (GetFileInformationByHandle(file, &info) &&
+      (info.dwFileAttributes & FILE_ATTRIBUTE_READONLY) != 0 &&
+      (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0 &&
+      info.nNumberOfLinks == 1) {
+    FILE_BASIC_INFO basic = {};  // zero times: left as they are
+    basic.FileAttributes = info.dwFileAttributes & ~FILE_ATTRIBUTE_READONLY;
+    if (basic.FileAttributes == 0) basic.FileAttributes = FILE_ATTRIBUTE_NORMAL;
+    FILE_DISPOSITION_INFO dispose = {TRUE};
+    if (SetFileInformationByHandle(file, FileBasicInfo, &basic, sizeof basic) &&
+        !SetFileInformationByHandle(file, FileDispositionInfo, &dispose,
+                                    sizeof dispose)) {
+      // Still not deletable: it stays as it was found.
+      basic.FileAttributes = info.dwFileAttributes;
+      SetFileInformationByHandle(file, FileBasicInfo, &basic, sizeof basic);
+    }
+  }
+  CloseHandle(file);
+}
+
+}  // namespace
+
 void FileSearchInit(FileSearch* search) { search->open = 0; }
 
 void FileSearchClose(FileSearch* search) {
@@ -24,7 +59,11 @@ int FileSearchNext(FileSearch* search, const wchar_t* pattern, int index,
   bool fits = CopyText(name, kTreePathSize, search->findData.cFileName);
   *isDirectory =
       (search->findData.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) ? 1 : 0;
-  *isEntry = fits && name[0] != L'.' ? 1 : 0;
+  // Only the folder itself and its parent are passed over: a payload file
+  // such as ".version" is removed like any other.
+  bool self = name[0] == L'.' &&
+              (name[1] == 0 || (name[1] == L'.' && name[2] == 0));
+  *isEntry = fits && !self ? 1 : 0;
   return 1;
 }
 
@@ -49,14 +88,15 @@ int DeleteDirectoryTree(const wchar_t* path) {
       }
       // The walk runs elevated: a junction, mount point or symbolic link is
       // removed as a link and never followed, so what it points at is safe.
-      bool link =
-          (search.findData.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
+      DWORD attributes = search.findData.dwFileAttributes;
+      bool link = (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
       if (isDirectory && !link) {
         DeleteDirectoryTree(child);
       } else if (isDirectory) {
         RemoveDirectoryW(child);
-      } else {
-        DeleteFileW(child);
+      } else if (!DeleteFileW(child) && !link &&
+                 (attributes & FILE_ATTRIBUTE_READONLY) != 0) {
+        DeleteReadOnlyFile(child);
       }
     }
     FileSearchClose(&search);

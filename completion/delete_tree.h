@@ -1,5 +1,6 @@
 // Removes a directory tree depth first, silently: no box, no log line, no
-// retry. Whatever cannot be deleted at that moment stays.
+// retry. Whatever cannot be deleted at that moment stays. Read-only files are
+// deleted too; links are removed, never followed.
 #pragma once
 
 #include <windows.h>
@@ -18,8 +19,8 @@ void FileSearchInit(FileSearch* search);
 
 // index 1 starts a new search with pattern; any other index continues it.
 // Returns 1 with the outputs set, or 0 when there is no further entry.
-// isEntry is 0 for names starting with "." and for names that do not fit
-// name's kTreePathSize units; both are passed over.
+// isEntry is 0 for "." and ".." and for names that do not fit name's
+// kTreePathSize units; these are passed over.
 int FileSearchNext(FileSearch* search, const wchar_t* pattern, int index,
                    wchar_t* name, int* isEntry, int* isDirectory);
 

@@ -31,19 +31,18 @@ TEST_F(DeleteTreeTest, RemovesATreeCompletelyAndSilently) {
   EXPECT_TRUE(boxes.boxes.empty());
 }
 
-TEST_F(DeleteTreeTest, NamesStartingWithADotAreLeftAndKeepTheirFolders) {
+TEST_F(DeleteTreeTest, NamesStartingWithADotAreRemovedLikeAnyOther) {
   Make(L"tmp-1", true);
-  Make(L"tmp-1\\.hidden");
+  Make(L"tmp-1\\.version");
+  Make(L"tmp-1\\..data");
   Make(L"tmp-1\\.dir", true);
   Make(L"tmp-1\\.dir\\inside.txt");
   Make(L"tmp-1\\plain.txt");
-  EXPECT_EQ(0, DeleteDirectoryTree((scratch / L"tmp-1").c_str()));
-  EXPECT_TRUE(PathExists(scratch / L"tmp-1\\.hidden"));
-  EXPECT_TRUE(PathExists(scratch / L"tmp-1\\.dir\\inside.txt"));
-  EXPECT_FALSE(PathExists(scratch / L"tmp-1\\plain.txt"));
+  EXPECT_NE(0, DeleteDirectoryTree((scratch / L"tmp-1").c_str()));
+  EXPECT_FALSE(PathExists(scratch / L"tmp-1"));
 }
 
-TEST_F(DeleteTreeTest, FilesThatCannotGoStayWithTheFoldersAboveThem) {
+TEST_F(DeleteTreeTest, ReadOnlyFilesGoButHeldAndSharedOnesStay) {
   Make(L"tmp-1", true);
   Make(L"tmp-1\\sub", true);
   std::wstring readOnly = Make(L"tmp-1\\sub\\readonly.txt");
@@ -51,13 +50,46 @@ TEST_F(DeleteTreeTest, FilesThatCannotGoStayWithTheFoldersAboveThem) {
   std::wstring held = Make(L"tmp-1\\held.txt");
   HANDLE handle = CreateFileW(held.c_str(), GENERIC_READ, FILE_SHARE_READ,
                               nullptr, OPEN_EXISTING, 0, nullptr);
+  // A hard link to a read-only file outside: the mark belongs to that file
+  // too, so it is not cleared and the link stays.
+  std::wstring outside = Make(L"outside.txt");
+  SetFileAttributesW(outside.c_str(), FILE_ATTRIBUTE_READONLY);
+  std::wstring linked = scratch / L"tmp-1\\linked.txt";
+  ASSERT_TRUE(CreateHardLinkW(linked.c_str(), outside.c_str(), nullptr));
   Make(L"tmp-1\\other.txt");
   EXPECT_EQ(0, DeleteDirectoryTree((scratch / L"tmp-1").c_str()));
-  EXPECT_TRUE(PathExists(readOnly));
+  EXPECT_FALSE(PathExists(scratch / L"tmp-1\\sub"));
   EXPECT_TRUE(PathExists(held));
+  EXPECT_TRUE(PathExists(linked));
+  EXPECT_EQ("data", ReadBytes(outside));
+  EXPECT_NE(0u, GetFileAttributesW(outside.c_str()) & FILE_ATTRIBUTE_READONLY);
   EXPECT_FALSE(PathExists(scratch / L"tmp-1\\other.txt"));
   CloseHandle(handle);
-  SetFileAttributesW(readOnly.c_str(), FILE_ATTRIBUTE_NORMAL);
+  SetFileAttributesW(outside.c_str(), FILE_ATTRIBUTE_NORMAL);
+}
+
+TEST_F(DeleteTreeTest, PathsThatDoNotFitThe256UnitBuffersAreLeftAlone) {
+  // A folder whose pattern ("\\*.*" added) would not fit is treated as empty:
+  // only its removal is tried.
+  std::wstring deep = scratch.path() + L"\\";
+  deep += std::wstring(252 - deep.size(), L'p');
+  CreateDirectoryW(deep.c_str(), nullptr);
+  WriteBytes(deep + L"\\in.txt", "data");
+  EXPECT_EQ(0, DeleteDirectoryTree(deep.c_str()));
+  EXPECT_TRUE(PathExists(deep + L"\\in.txt"));
+  DeleteFileW((deep + L"\\in.txt").c_str());
+  EXPECT_NE(0, DeleteDirectoryTree(deep.c_str()));
+  // A child whose path would not fit is passed over; the rest goes.
+  std::wstring folder = scratch.path() + L"\\";
+  folder += std::wstring(240 - folder.size(), L'c');
+  CreateDirectoryW(folder.c_str(), nullptr);
+  std::wstring longName = folder + L"\\" + std::wstring(20, L'n');
+  WriteBytes(longName, "data");
+  WriteBytes(folder + L"\\short.txt", "data");
+  EXPECT_EQ(0, DeleteDirectoryTree(folder.c_str()));
+  EXPECT_TRUE(PathExists(longName));
+  EXPECT_FALSE(PathExists(folder + L"\\short.txt"));
+  DeleteFileW(longName.c_str());
 }
 
 TEST_F(DeleteTreeTest, NothingHappensForAMissingOrAnEmptyPath) {
@@ -117,6 +149,8 @@ TEST_F(DeleteTreeTest, LinksAreRemovedWithoutTouchingWhatTheyPointAt) {
   EXPECT_FALSE(PathExists(fixture + L"\\tree\\sub"));
   EXPECT_TRUE(PathExists(fixture + L"\\outside\\keep.txt"));
   EXPECT_TRUE(PathExists(fixture + L"\\outside\\sub\\keep-too.txt"));
+  EXPECT_NE(0u, GetFileAttributesW((fixture + L"\\outside\\readonly.txt").c_str()) &
+                    FILE_ATTRIBUTE_READONLY);
 }
 
 }  // namespace
