@@ -80,13 +80,16 @@ int RunSetupProgram(HWND dialog, const wchar_t* tempDirectory) {
   AppendFolderArgument(arguments, GetDesktopFolder(folder), folder);
 
   wchar_t setupPath[MAX_PATH];
+  // A path that does not fit is a launch failure of its own, with its own
+  // code: 206 is above 32 and must not read as a started program.
   int launchResult = ERROR_FILENAME_EXCED_RANGE;
+  bool launched = false;
   if (JoinPath(setupPath, MAX_PATH, tempDirectory, L"InstallTalvorn.exe")) {
     // No working directory: the setup program inherits the extractor's.
     launchResult = static_cast<int>(reinterpret_cast<INT_PTR>(ShellExecuteW(
         dialog, L"open", setupPath, arguments, nullptr, SW_SHOWNORMAL)));
+    launched = launchResult > 32;
   }
-  bool launched = launchResult > 32;
   if (!launched) {
     wchar_t text[200];
     FormatText(text, 200, L"Error launching installer%s. Error=%d", L"",
