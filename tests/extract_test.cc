@@ -107,6 +107,33 @@ TEST_F(ExtractTest, ExistingTempDirectoriesAreNeverReused) {
   EXPECT_EQ(L"Can't create tmp directory Error=-1", boxes.boxes[0].text);
 }
 
+TEST_F(ExtractTest, ATempDirectoryNameThatWouldNotFitIsNeverMadeCut) {
+  // 250 units of base folder leave no room for "\\tmp-1": cut to 255 units it
+  // would make a folder named "tmp-" and unpack into that.
+  std::wstring base = scratch.path() + L"\\";
+  base += std::wstring(250 - base.size(), L'b');
+  CreateDirectoryW(base.c_str(), nullptr);
+  wchar_t path[kPathSize];
+  lstrcpyW(path, base.c_str());
+  EXPECT_THROW(CreateTempDirectory(path, L"tmp"), CException*);
+  EXPECT_EQ(std::vector<std::wstring>{L"Can't create tmp directory Error=-1"},
+            boxes.Texts());
+  EXPECT_FALSE(PathExists(base + L"\\tmp-"));
+  EXPECT_TRUE(RemoveDirectoryW(base.c_str()));  // still empty
+}
+
+TEST_F(ExtractTest, APayloadWithoutCompressedEntriesNeverLoadsTheLibrary) {
+  ExtractOutcome outcome = Extract(BuildArchive({{"zlib1.dll", ZlibDll()}}));
+  EXPECT_EQ(1, outcome.count);
+  EXPECT_EQ(0, zlibAttempted);
+  EXPECT_EQ(nullptr, GetModuleHandleW(zlibLibraryPath));
+  FreeZlib();
+  EXPECT_EQ(nullptr, zlibModule);
+  EXPECT_EQ(0, zlibAttempted);
+  EXPECT_TRUE(DeleteFileW((tmp + L"\\zlib1.dll").c_str()));
+  EXPECT_TRUE(boxes.boxes.empty());
+}
+
 struct Malformed {
   const char* what;
   std::function<void(ArchiveWriter&)> append;

@@ -3,12 +3,19 @@
 // checked from outside by the boxes, the programs started, disk and registry.
 #include "tests/e2e/e2e_support.h"
 
+#include <shlobj.h>
+
 #include <algorithm>
 
 namespace {
 
 class HandoffEndToEndTest : public EndToEndTest {
  protected:
+  static std::string ShellFolder(int csidl) {
+    wchar_t path[MAX_PATH] = {};
+    SHGetFolderPathW(nullptr, csidl, nullptr, SHGFP_TYPE_CURRENT, path);
+    return Narrow(path);
+  }
   // The box "Could not open file" for the missing hand-off file.
   Box NoHandOff() const {
     return {"Error",
@@ -44,8 +51,10 @@ TEST_F(HandoffEndToEndTest, AnInstallEndsWithTheApplicationStartedAndNothingLeft
   ASSERT_EQ(1u, setup.size());
   EXPECT_EQ("ok", setup[0]["format"]);
   EXPECT_EQ(Narrow(folder), setup[0]["cwd"]);
-  EXPECT_EQ('\\', setup[0]["arg1"].back());
-  EXPECT_NE(std::string::npos, setup[0]["arg2"].find("\\Talvorn\\"));
+  // Documents, programs\Talvorn and desktop, in that order, as Wine has them.
+  EXPECT_EQ(ShellFolder(CSIDL_PERSONAL) + "\\", setup[0]["arg1"]);
+  EXPECT_EQ(ShellFolder(CSIDL_PROGRAMS) + "\\Talvorn\\", setup[0]["arg2"]);
+  EXPECT_EQ(ShellFolder(CSIDL_DESKTOPDIRECTORY) + "\\", setup[0]["arg3"]);
   // The launcher ran with the application's path in quotes, then went.
   std::vector<Record> launcher = run.Events("Launcher.exe", "start");
   ASSERT_EQ(1u, launcher.size());
@@ -114,6 +123,43 @@ TEST_F(HandoffEndToEndTest, ALaunchFailureIsShownThenTheBasicInstallIsOffered) {
             run.boxes);
   EXPECT_TRUE(PathExists(L"C:\\Talvorn\\Talvorn Server.exe"));
   EXPECT_FALSE(run.tmpLeft);
+}
+
+// 236 units of folder leave room for short payload names in tmp-1, but not
+// for tmp-1\InstallTalvorn.exe within MAX_PATH.
+TEST_F(HandoffEndToEndTest, ASetupPathThatDoesNotFitIsALaunchFailure) {
+  std::wstring deep = scratch.path() + L"\\";
+  deep += std::wstring(236 - deep.size(), L'd');
+  ASSERT_TRUE(CreateDirectoryW(deep.c_str(), nullptr));
+  folder = deep;
+  Outcome run = Start({L"e2e_shortnames.exe", "", {"Basic install=Cancel"}});
+  EXPECT_EQ((std::vector<Box>{{"Extractor", "Error launching installer. Error=206",
+                               "OK", "none"},
+                              BasicInstall()}),
+            run.boxes);
+  EXPECT_TRUE(run.records.empty());
+  EXPECT_FALSE(run.tmpLeft);
+}
+
+// With the quotes, a 258-unit application path does not fit the launcher's
+// parameters: the application is started directly and the launcher removed.
+TEST_F(HandoffEndToEndTest, AnApplicationTooLongForTheLauncherIsStartedDirectly) {
+  std::wstring installed = L"C:\\Talvorn Long ";
+  installed += std::wstring(239 - installed.size(), L'x');
+  InstallCopy(installed);
+  std::wstring app = installed + L"\\Talvorn Server.exe";
+  ASSERT_EQ(258u, app.size());
+  Scenario scenario{L"e2e_demo.exe", "show,wait=300,install", {"Complete=OK"}};
+  scenario.environment[L"TALVORN_SETUP_HANDOFF_PATH"] = app;
+  Outcome run = Start(scenario);
+  EXPECT_EQ(std::vector<Box>{Complete()}, run.boxes);
+  EXPECT_TRUE(run.Events("Launcher.exe", "start").empty());
+  std::vector<Record> server = run.Events("Talvorn Server.exe", "start");
+  ASSERT_EQ(1u, server.size());
+  EXPECT_EQ(Narrow(app), server[0]["module"]);
+  EXPECT_EQ("0", server[0]["argc"]);
+  EXPECT_FALSE(PathExists(installed + L"\\Launcher.exe"));
+  RemoveTree(installed);
 }
 
 TEST_F(HandoffEndToEndTest, AFailedBasicInstallCopyIsReported) {
