@@ -12,20 +12,12 @@
 #include <vector>
 
 #include "payload/archive.h"
+#include "tools/name_text.h"
 #include "tools/pack_error.h"
 
 namespace fs = std::filesystem;
 
 namespace {
-
-std::string Quoted(const std::string& text) { return "\"" + text + "\""; }
-
-std::string LowerAscii(std::string text) {
-  for (char& c : text) {
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  }
-  return text;
-}
 
 // One entry's place on disk: its folders and file name as first spelled.
 struct Placement {

@@ -163,9 +163,9 @@ bool PeFile::MapRest(uint32_t rva, View* rest) const {
   return true;
 }
 
-// One level of the resource directory: the value of the entry with the given
-// integer id (any id when anyId), or false when there is none. Every read is
-// inside the resource area; names are strings and never match an id.
+// One level of the resource directory: the value of the first entry with the
+// given integer id (with any id when anyId). Named entries never match an id.
+// kDamaged when the directory or its entries are not all inside the area.
 enum class Lookup { kFound, kMissing, kDamaged };
 Lookup FindEntry(const View& area, uint64_t directory, uint32_t id, bool anyId,
                  uint32_t* value) {
