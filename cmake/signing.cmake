@@ -9,7 +9,7 @@
 # file; only the file's path is in the cache. Without a certificate,
 # talvorn_add_shipped_extractor is talvorn_add_extractor.
 set(SIGN_PKCS12 "" CACHE FILEPATH "PKCS#12 file with the code-signing certificate and key")
-set(SIGN_PASSWORD_FILE "" CACHE FILEPATH "File whose first line is the PKCS#12 password")
+set(SIGN_PASSWORD_FILE "" CACHE FILEPATH "File holding the PKCS#12 password alone, on one line")
 set(SIGN_DESCRIPTION "Talvorn Setup" CACHE STRING "Program description in the signature")
 set(SIGN_TIMESTAMP_URL "" CACHE STRING "RFC 3161 timestamp server (default: none)")
 

@@ -47,10 +47,17 @@ fail() { echo "sign.sh: $*; $out not written" >&2; exit 1; }
 [ -f "$pkcs12" ] && [ -r "$pkcs12" ] || fail "the certificate file $pkcs12 does not exist or cannot be read"
 [ -f "$password_file" ] && [ -r "$password_file" ] ||
   fail "the password file $password_file does not exist or cannot be read"
+# openssl reads the first line, osslsigncode the whole file less its last
+# line end: they agree on one line, with no carriage return.
+if [ "$(wc -l <"$password_file")" -gt 1 ] || grep -q "$(printf '\r')" "$password_file"; then
+  fail "the password file $password_file must hold the password alone, on one line" \
+    "ending in a plain line feed or nothing"
+fi
 command -v osslsigncode >/dev/null || fail "osslsigncode is not installed (apt-get install osslsigncode)"
 
 work=$(mktemp -d "${TMPDIR:-/tmp}/talvorn-sign.XXXXXX")
 partial="$out.signing"
+rm -f "$partial"
 trap 'rm -rf "$work"; rm -f "$partial"' EXIT
 
 # The signer's certificate alone (-clcerts: the one that goes with the key).
@@ -78,14 +85,14 @@ if ! openssl x509 -in "$work/cert.pem" -noout -ext extendedKeyUsage 2>/dev/null 
     "(its extended key usage lacks Code Signing)"
 fi
 
+# The time options, as the positional parameters (in and out are kept above).
 if [ -n "$timestamp_url" ]; then
-  when="-ts $timestamp_url"
+  set -- -ts "$timestamp_url"
 else
-  when="-time ${time:-${SOURCE_DATE_EPOCH:-$(date +%s)}}"
+  set -- -time "${time:-${SOURCE_DATE_EPOCH:-$(date +%s)}}"
 fi
-# shellcheck disable=SC2086 # $when is two words
 if ! osslsigncode sign -pkcs12 "$pkcs12" -readpass "$password_file" -h sha256 \
-    -n "$description" $when -in "$in" -out "$partial" >"$work/sign.txt" 2>&1; then
+    -n "$description" "$@" -in "$in" -out "$partial" >"$work/sign.txt" 2>&1; then
   cat "$work/sign.txt" >&2
   fail "osslsigncode could not sign $in"
 fi

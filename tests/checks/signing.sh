@@ -43,6 +43,7 @@ echo "a flipped payload byte fails verification"
 
 # Each refusal names its problem, fails and leaves nothing under the name.
 printf 'not the password\n' >"$work/wrong-password.txt"
+printf '%s\r\n' "$(cat "$certs/password.txt")" >"$work/crlf-password.txt"
 refused() {  # <expected message part> <pkcs12> <password file>
   : >"$work/out.exe"
   if sh "$root/scripts/sign.sh" --pkcs12 "$2" --password-file "$3" \
@@ -56,6 +57,7 @@ refused() {  # <expected message part> <pkcs12> <password file>
 refused "does not open" "$certs/good.p12" "$work/wrong-password.txt"
 refused "does not exist" "$certs/missing.p12" "$certs/password.txt"
 refused "does not exist" "$certs/good.p12" "$work/missing.txt"
+refused "must hold the password alone" "$certs/good.p12" "$work/crlf-password.txt"
 refused "has expired" "$certs/expired.p12" "$certs/password.txt"
 refused "is not for code signing" "$certs/tls.p12" "$certs/password.txt"
 refused "is not a PKCS#12 file" "$certs/ca.pem" "$certs/password.txt"
