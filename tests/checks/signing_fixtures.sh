@@ -24,7 +24,7 @@ openssl req -x509 -newkey rsa:2048 -nodes -keyout ca.key -out ca.pem -days 2 \
 openssl req -newkey rsa:2048 -nodes -keyout signer.key -out signer.csr \
   -subj "/CN=Talvorn Test Signer" 2>/dev/null
 serial=1
-issue() {  # <name> <days> <extended key usage>
+certify() {  # <name> <days> <extended key usage>
   printf 'keyUsage=critical,digitalSignature\nextendedKeyUsage=%s\n' "$3" >"$1.ext"
   serial=$((serial + 1))
   openssl x509 -req -in signer.csr -CA ca.pem -CAkey ca.key -set_serial "$serial" \
@@ -32,9 +32,9 @@ issue() {  # <name> <days> <extended key usage>
   openssl pkcs12 -export -inkey signer.key -in "$1.pem" -certfile ca.pem \
     -passout file:password.txt -out "$1.p12"
 }
-issue good 2 codeSigning
-issue expired -1 codeSigning
-issue tls 2 serverAuth
+certify good 2 codeSigning
+certify expired -1 codeSigning
+certify tls 2 serverAuth
 
 sh "$root/scripts/sign.sh" --pkcs12 good.p12 --password-file password.txt \
   "$dir/e2e_demo.exe" "$dir/e2e_signed.exe"
