@@ -26,12 +26,14 @@ ExternalProject_Add(talvorn_tools
 )
 
 if(TALVORN_TESTS)
+  # The packer's tests also read the built extractors (see below).
   add_test(NAME talvorn_pack_tests COMMAND ${TALVORN_TOOLS_DIR}/talvorn-pack-tests)
   find_program(TALVORN_CLANGXX clang++)
   if(TALVORN_CLANGXX)
-    add_test(NAME archive_walk_fuzz
+    add_test(NAME payload_readers_fuzz
              COMMAND ${CMAKE_SOURCE_DIR}/scripts/fuzz.sh ${CMAKE_BINARY_DIR}/fuzz 30)
-    set_tests_properties(archive_walk_fuzz PROPERTIES LABELS fuzz)
+    set_tests_properties(payload_readers_fuzz PROPERTIES LABELS fuzz ENVIRONMENT
+      "TALVORN_FUZZ_EXES=${CMAKE_BINARY_DIR}/TalvornSetupStub.exe ${CMAKE_BINARY_DIR}/tests/e2e_empty.exe")
   endif()
 
   # The archive writer for the Windows unit tests, with mingw's static zlib.
@@ -134,6 +136,11 @@ else()
 endif()
 set(TALVORN_PAYLOAD_TARGET talvorn_payload)
 
+if(TALVORN_TESTS)
+  set_tests_properties(talvorn_pack_tests PROPERTIES ENVIRONMENT
+    "TALVORN_SETUP_EXE=${CMAKE_BINARY_DIR}/TalvornSetup.exe;TALVORN_PAYLOAD_FILE=${TALVORN_PAYLOAD_FILE};TALVORN_STUB_EXE=${CMAKE_BINARY_DIR}/TalvornSetupStub.exe")
+endif()
+
 # TalvornSetup and the stand-ins are defined after this file is included; by
 # the end of the top-level directory they exist.
 function(_talvorn_wire_payload)
@@ -145,8 +152,9 @@ function(_talvorn_wire_payload)
       endif()
     endforeach()
   endif()
-  if(TARGET TalvornSetup)
-    add_dependencies(TalvornSetup talvorn_payload)
+  # The target that links TalvornSetup.exe (see cmake/signing.cmake).
+  if(TARGET "${TALVORN_SHIPPED_LINK_TARGET}")
+    add_dependencies(${TALVORN_SHIPPED_LINK_TARGET} talvorn_payload)
   endif()
 endfunction()
 cmake_language(DEFER CALL _talvorn_wire_payload)

@@ -1,9 +1,12 @@
 #!/bin/sh
-# Builds the payload archive fuzzer with clang and runs it for a while.
+# Builds the fuzzers with clang and runs them for a while: the archive walk,
+# then the PE resource reader, each for half the time.
 #
 #   scripts/fuzz.sh [build-folder] [seconds] [extra libFuzzer flags...]
 #
-# build-folder defaults to build/fuzz, seconds to 30. Exits non-zero when the
+# build-folder defaults to build/fuzz, seconds to 30. The PE reader starts
+# from the built exes named in TALVORN_FUZZ_EXES (default: the stub and the
+# empty-payload extractor of build/, when they exist). Exits non-zero when a
 # fuzzer finds a crash; the crashing input is left in build-folder/findings.
 set -eu
 
@@ -40,8 +43,20 @@ printf 'deep' >"$work/nested/a/b/c/deep.txt"
 "$pack" pack "$work/nested" "$seeds/nested.bin"
 printf '\000\000\000\000' >"$seeds/empty.bin"
 
-# The corpus grows across runs; the seeds are only its starting point.
-mkdir -p "$build/corpus" "$build/findings"
+# Real exes, with and without a payload resource.
+pe_seeds="$build/pe-seeds"
+rm -rf "$pe_seeds"
+mkdir -p "$pe_seeds"
+for exe in ${TALVORN_FUZZ_EXES:-$root/build/TalvornSetupStub.exe $root/build/tests/e2e_empty.exe}; do
+  [ -f "$exe" ] && cp "$exe" "$pe_seeds/"
+done
+
+# The corpora grow across runs; the seeds are only their starting point.
+half=$(( (seconds + 1) / 2 ))
+mkdir -p "$build/corpus" "$build/pe-corpus" "$build/findings"
 "$build/archive_walk_fuzzer" "$build/corpus" "$seeds" \
-  -max_total_time="$seconds" -print_final_stats=1 \
+  -max_total_time="$half" -print_final_stats=1 \
   -artifact_prefix="$build/findings/" "$@"
+"$build/pe_resource_fuzzer" "$build/pe-corpus" "$pe_seeds" "$seeds" \
+  -max_total_time="$half" -print_final_stats=1 \
+  -artifact_prefix="$build/findings/pe-" "$@"

@@ -5,7 +5,8 @@
 #include "payload/archive.h"
 #include "support/bytes.h"
 
-int64_t InflatedSize(const uint8_t* data, size_t size, std::string* problem) {
+int64_t Inflate(const uint8_t* data, size_t size, std::string* problem,
+                const InflateSink& sink) {
   z_stream stream = {};
   if (inflateInit(&stream) != Z_OK) {
     *problem = "inflateInit failed";
@@ -15,16 +16,24 @@ int64_t InflatedSize(const uint8_t* data, size_t size, std::string* problem) {
   stream.avail_in = static_cast<uInt>(size);
   uint8_t buffer[65536];
   int result;
+  bool taken = true;
   do {
     stream.next_out = buffer;
     stream.avail_out = sizeof buffer;
     result = inflate(&stream, Z_NO_FLUSH);
-  } while (result == Z_OK);
+    if (sink && (result == Z_OK || result == Z_STREAM_END)) {
+      taken = sink(buffer, sizeof buffer - stream.avail_out);
+    }
+  } while (result == Z_OK && taken);
   int64_t inflated = static_cast<int64_t>(stream.total_out);
   uInt left = stream.avail_in;
   const char* message = stream.msg;
   inflateEnd(&stream);
 
+  if (!taken) {
+    *problem = "the inflated data could not be written";
+    return -1;
+  }
   if (result == Z_STREAM_END && left == 0) return inflated;
   if (result == Z_STREAM_END) {
     // The extractor inflates until all stored bytes are taken: extra bytes

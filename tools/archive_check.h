@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -21,9 +22,16 @@ struct ArchiveReport {
   std::string walkProblem;         // why a broken entry ended the walk early
 };
 
+// Takes each piece of inflated output; false stops the inflation.
+using InflateSink = std::function<bool(const uint8_t* data, size_t size)>;
+
 // Inflates one stored zlib stream, which must end exactly at the end of the
-// data with a good Adler-32. Returns the inflated size, or -1 with problem
-// set.
-int64_t InflatedSize(const uint8_t* data, size_t size, std::string* problem);
+// data with a good Adler-32, handing the output to sink when one is given.
+// Returns the inflated size, or -1 with problem set.
+int64_t Inflate(const uint8_t* data, size_t size, std::string* problem,
+                const InflateSink& sink);
+inline int64_t InflatedSize(const uint8_t* data, size_t size, std::string* problem) {
+  return Inflate(data, size, problem, nullptr);
+}
 
 ArchiveReport InspectArchive(const uint8_t* archive, size_t size);

@@ -9,6 +9,7 @@
 
 #include "payload/archive.h"
 #include "tools/archive_check.h"
+#include "tools/name_text.h"
 
 namespace fs = std::filesystem;
 
@@ -16,15 +17,6 @@ namespace {
 
 // The extractor keeps offsets as signed 32-bit values.
 const uint64_t kMaxArchiveSize = 0x7FFFFFFF;
-
-std::string Quoted(const std::string& name) { return "\"" + name + "\""; }
-
-std::string LowerAscii(std::string text) {
-  for (char& c : text) {
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  }
-  return text;
-}
 
 std::string EntryName(const fs::path& relative) {
   std::string name;

@@ -4,16 +4,11 @@
 
 #include <cstdint>
 #include <filesystem>
-#include <stdexcept>
 #include <string>
 #include <vector>
 
 #include "tools/archive_writer.h"
-
-class PackError : public std::runtime_error {
- public:
-  using std::runtime_error::runtime_error;
-};
+#include "tools/pack_error.h"
 
 struct PackItem {
   std::string name;  // entry name: the relative path with backslashes

@@ -1,21 +1,24 @@
-// talvorn-pack: makes, lists and checks the extractor's payload archive.
+// talvorn-pack: makes, lists, checks and unpacks the extractor's payload
+// archive, bare or inside a built TalvornSetup.exe.
 //
 //   talvorn-pack pack <folder> <out-archive> [--order <listfile>]
-//   talvorn-pack list <archive>
-//   talvorn-pack verify <archive>
+//   talvorn-pack list <exe or archive>
+//   talvorn-pack verify <exe or archive>
+//   talvorn-pack extract <exe or archive> <folder>
 //
-// Exit code 0 on success, 1 on a refused folder or a bad archive, 2 on a
-// wrong command line.
+// Exit code 0 on success, 1 on a refused folder or a bad file, 2 on a wrong
+// command line.
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <iostream>
-#include <iterator>
 #include <string>
 #include <system_error>
 
 #include "tools/archive_check.h"
+#include "tools/extract_folder.h"
 #include "tools/pack_folder.h"
+#include "tools/payload_file.h"
 
 namespace fs = std::filesystem;
 
@@ -23,17 +26,10 @@ namespace {
 
 int Usage() {
   std::cerr << "usage: talvorn-pack pack <folder> <out-archive> [--order <listfile>]\n"
-               "       talvorn-pack list <archive>\n"
-               "       talvorn-pack verify <archive>\n";
+               "       talvorn-pack list <exe or archive>\n"
+               "       talvorn-pack verify <exe or archive>\n"
+               "       talvorn-pack extract <exe or archive> <folder>\n";
   return 2;
-}
-
-std::string ReadText(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) throw PackError("cannot open " + path.string());
-  std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-  if (in.bad()) throw PackError("cannot read " + path.string());
-  return text;
 }
 
 bool IsInside(const fs::path& path, const fs::path& folder) {
@@ -77,20 +73,18 @@ int Pack(int argc, char** argv) {
   // A second run would pack the first run's archive.
   if (IsInside(out, folder)) throw PackError("the archive may not be written inside the folder");
   std::vector<PackItem> items = CollectFolder(folder);
-  if (argc == 6) items = OrderByList(items, ReadText(argv[5]));
+  if (argc == 6) {
+    Bytes list = ReadFileBytes(argv[5]);
+    items = OrderByList(items, std::string(list.begin(), list.end()));
+  }
   Bytes archive = PackItems(items);
   WriteAtomically(out, archive);
   return 0;
 }
 
-Bytes ReadArchive(const char* path) {
-  std::string text = ReadText(path);
-  return Bytes(text.begin(), text.end());
-}
-
 int List(const char* path) {
-  Bytes archive = ReadArchive(path);
-  ArchiveReport report = InspectArchive(archive.data(), archive.size());
+  PayloadFile file = LoadPayloadFile(path);
+  ArchiveReport report = InspectPayloadFile(file);
   for (const EntryInfo& entry : report.entries) {
     std::cout << entry.name << '\t' << (entry.raw ? "raw" : "zlib") << '\t'
               << entry.storedSize << '\t';
@@ -108,14 +102,35 @@ int List(const char* path) {
   return 0;
 }
 
+// For an exe, a second line says whether it carries an Authenticode
+// signature; whether the signature is good is for "osslsigncode verify".
 int Verify(const char* path) {
-  Bytes archive = ReadArchive(path);
-  ArchiveReport report = InspectArchive(archive.data(), archive.size());
+  PayloadFile file = LoadPayloadFile(path);
+  ArchiveReport report = InspectPayloadFile(file);
   if (!report.problem.empty()) {
     std::cerr << path << ": " << report.problem << '\n';
     return 1;
   }
+  const std::string signature =
+      std::string("Authenticode signature: ") + DescribeSignatureState(file.signature);
+  if (file.signature == SignatureState::kDamaged) {
+    std::cerr << path << ": " << signature << '\n';
+    return 1;
+  }
   std::cout << "OK " << report.entries.size() << " entries\n";
+  if (file.isExe) std::cout << signature << '\n';
+  return 0;
+}
+
+int Extract(const char* path, const fs::path& folder) {
+  PayloadFile file = LoadPayloadFile(path);
+  ArchiveReport report = InspectPayloadFile(file);
+  if (!report.problem.empty()) {
+    std::cerr << path << ": " << report.problem << "; nothing extracted\n";
+    return 1;
+  }
+  size_t count = ExtractArchive(file.archive(), file.size, report, folder);
+  std::cout << "OK " << count << " entries extracted\n";
   return 0;
 }
 
@@ -126,6 +141,7 @@ int main(int argc, char** argv) {
   std::string command = argv[1];
   try {
     if (command == "pack") return Pack(argc, argv);
+    if (command == "extract" && argc == 4) return Extract(argv[2], argv[3]);
     if (argc != 3) return Usage();
     if (command == "list") return List(argv[2]);
     if (command == "verify") return Verify(argv[2]);

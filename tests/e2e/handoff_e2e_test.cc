@@ -42,8 +42,13 @@ class HandoffEndToEndTest : public EndToEndTest {
   }
 };
 
-TEST_F(HandoffEndToEndTest, AnInstallEndsWithTheApplicationStartedAndNothingLeft) {
-  Outcome run = Start({L"e2e_demo.exe", "show,wait=300,install", {"Complete=OK"}});
+// The demo extractor as built and as signed (by the signing_fixtures test):
+// a signature changes nothing in how it finds and unpacks its payload.
+class WholeInstallEndToEndTest : public HandoffEndToEndTest,
+                                 public ::testing::WithParamInterface<const wchar_t*> {};
+
+TEST_P(WholeInstallEndToEndTest, AnInstallEndsWithTheApplicationStartedAndNothingLeft) {
+  Outcome run = Start({GetParam(), "show,wait=300,install", {"Complete=OK"}});
   EXPECT_EQ(0u, run.exitCode);
   EXPECT_EQ(std::vector<Box>{Complete()}, run.boxes);
   // The setup program got its three folders and the extractor's folder.
@@ -71,6 +76,9 @@ TEST_F(HandoffEndToEndTest, AnInstallEndsWithTheApplicationStartedAndNothingLeft
                 L"zippedSize=378",
             run.log.back());
 }
+
+INSTANTIATE_TEST_SUITE_P(Extractors, WholeInstallEndToEndTest,
+                         ::testing::Values(L"e2e_demo.exe", L"e2e_signed.exe"));
 
 TEST_F(HandoffEndToEndTest, CancelAtTheQuestionStillRemovesTheLauncher) {
   Outcome run = Start({L"e2e_demo.exe", "show,wait=300,install", {"Complete=Cancel"}});

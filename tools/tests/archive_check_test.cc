@@ -1,9 +1,15 @@
 // The writer's format and the read-back check, over archives built on
-// purpose (well-formed and broken).
+// purpose (well-formed and broken); finding the archive in an exe.
 #include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <functional>
 
 #include "tools/archive_check.h"
 #include "tools/archive_writer.h"
+#include "tools/payload_file.h"
+#include "tools/pe_resource.h"
+#include "tools/tests/pe_image.h"
 
 namespace {
 
@@ -143,6 +149,115 @@ TEST(ArchiveCheckTest, ReportsWhereTheWalkBreaks) {
             "entry 1 at offset " + std::to_string(offset) +
                 ": the entry name is not a safe relative path (the name has a \".\" or "
                 "\"..\" component)");
+}
+
+TEST(PeResourceTest, FindsThePayloadInPe32AndPe32Plus) {
+  const Bytes payload = BuildArchive({{"zlib1.dll", kLibrary}});
+  for (bool pe32Plus : {false, true}) {
+    PeImage image = MakePeImage(payload, pe32Plus);
+    ASSERT_TRUE(HasPeSignature(image.bytes.data(), image.bytes.size()));
+    PeResource found = FindPayloadResource(image.bytes.data(), image.bytes.size());
+    EXPECT_EQ(found.problem, PeProblem::kNone) << DescribePeProblem(found.problem);
+    EXPECT_EQ(found.offset, image.payload);
+    EXPECT_EQ(found.size, payload.size());
+    EXPECT_EQ(found.signature, SignatureState::kNone);
+  }
+}
+
+TEST(PeResourceTest, RefusesDamagedImages) {
+  const struct {
+    const char* what;
+    std::function<void(PeImage*)> damage;
+    PeProblem problem;
+  } cases[] = {
+      {"no MZ", [](PeImage* i) { i->bytes[0] = 'X'; }, PeProblem::kNotPe},
+      {"PE header past the end", [](PeImage* i) { PutU32(&i->bytes, 0x3C, 0xFFFFFFFE); },
+       PeProblem::kNotPe},
+      {"unknown optional header", [](PeImage* i) { PutU16(&i->bytes, i->optional, 0x107); },
+       PeProblem::kBadHeaders},
+      {"optional header past the end",
+       [](PeImage* i) { PutU16(&i->bytes, i->coff + 16, 0xFFFF); }, PeProblem::kBadHeaders},
+      {"section table past the end",
+       [](PeImage* i) { PutU16(&i->bytes, i->coff + 2, 0xFFFF); }, PeProblem::kBadHeaders},
+      {"empty resource directory", [](PeImage* i) { PutU32(&i->bytes, i->directory(2) + 4, 0); },
+       PeProblem::kNoResources},
+      {"resources in no section",
+       [](PeImage* i) { PutU32(&i->bytes, i->directory(2), 0x9000); }, PeProblem::kBadResources},
+      {"no RCDATA", [](PeImage* i) { PutU32(&i->bytes, i->typeEntry, 11); },
+       PeProblem::kNoPayload},
+      {"no id 100", [](PeImage* i) { PutU32(&i->bytes, i->nameEntry, 101); },
+       PeProblem::kNoPayload},
+      {"more entries than the directory holds",
+       [](PeImage* i) { PutU16(&i->bytes, i->root + 14, 0xFFFF); }, PeProblem::kBadResources},
+      {"type leads to data", [](PeImage* i) { PutU32(&i->bytes, i->typeEntry + 4, 0x18); },
+       PeProblem::kBadResources},
+      {"language leads to a directory",
+       [](PeImage* i) { PutU32(&i->bytes, i->languageEntry + 4, 0x80000048); },
+       PeProblem::kBadResources},
+      // Loops: the walk takes three steps whatever the offsets say.
+      {"name level is the root",
+       [](PeImage* i) { PutU32(&i->bytes, i->typeEntry + 4, 0x80000000); },
+       PeProblem::kNoPayload},
+      {"language level is the root",
+       [](PeImage* i) { PutU32(&i->bytes, i->nameEntry + 4, 0x80000000); },
+       PeProblem::kBadResources},
+      {"data in no section", [](PeImage* i) { PutU32(&i->bytes, i->dataEntry, 0x50000); },
+       PeProblem::kBadResources},
+      {"data larger than its section",
+       [](PeImage* i) { PutU32(&i->bytes, i->dataEntry + 4, 0xFFFFFFFF); },
+       PeProblem::kPayloadPastEnd},
+      {"file cut inside the payload", [](PeImage* i) { i->bytes.resize(i->payload + 3); },
+       PeProblem::kPayloadPastEnd},
+      {"file cut inside the directory", [](PeImage* i) { i->bytes.resize(i->root + 20); },
+       PeProblem::kBadResources},
+  };
+  const Bytes payload = BuildArchive({{"zlib1.dll", kLibrary}, {"a.txt", Text("a")}});
+  for (const auto& test : cases) {
+    PeImage image = MakePeImage(payload);
+    test.damage(&image);
+    // An exact-size copy, so that a read past the end is caught by sanitizers.
+    Bytes file = image.bytes;
+    PeResource found = FindPayloadResource(file.data(), file.size());
+    EXPECT_EQ(found.problem, test.problem) << test.what << ": " << DescribePeProblem(found.problem);
+    EXPECT_EQ(found.size, 0u) << test.what;
+  }
+}
+
+TEST(PeResourceTest, ReportsTheCertificateTable) {
+  const Bytes payload = BuildArchive({{"zlib1.dll", kLibrary}});
+  auto state = [](const PeImage& image) {
+    return FindPayloadResource(image.bytes.data(), image.bytes.size()).signature;
+  };
+  PeImage signedImage = MakePeImage(payload);
+  signedImage.AppendCertificateTable(0x0002, 100);
+  EXPECT_EQ(state(signedImage), SignatureState::kPresent);
+  // The signature does not move the payload.
+  EXPECT_EQ(FindPayloadResource(signedImage.bytes.data(), signedImage.bytes.size()).offset,
+            signedImage.payload);
+
+  PeImage cut = signedImage;
+  cut.bytes.resize(cut.bytes.size() - 1);
+  EXPECT_EQ(state(cut), SignatureState::kDamaged);
+  PeImage wrongType = MakePeImage(payload);
+  wrongType.AppendCertificateTable(0x0001, 100);  // an X.509 certificate, no signature
+  EXPECT_EQ(state(wrongType), SignatureState::kDamaged);
+}
+
+// The cross-built extractor, when the build gives its path: the reader finds
+// exactly the payload file that went into it.
+TEST(PeResourceTest, FindsThePayloadOfTheBuiltExtractor) {
+  const char* exe = std::getenv("TALVORN_SETUP_EXE");
+  const char* payloadFile = std::getenv("TALVORN_PAYLOAD_FILE");
+  const char* stub = std::getenv("TALVORN_STUB_EXE");
+  if (!exe || !payloadFile || !stub) GTEST_SKIP() << "run by ctest, which names the exe";
+  Bytes bytes = ReadFileBytes(exe);
+  PeResource found = FindPayloadResource(bytes.data(), bytes.size());
+  ASSERT_EQ(found.problem, PeProblem::kNone) << DescribePeProblem(found.problem);
+  EXPECT_EQ(Bytes(bytes.begin() + found.offset, bytes.begin() + found.offset + found.size),
+            ReadFileBytes(payloadFile));
+  Bytes stubBytes = ReadFileBytes(stub);
+  EXPECT_EQ(FindPayloadResource(stubBytes.data(), stubBytes.size()).problem,
+            PeProblem::kNoPayload);
 }
 
 }  // namespace

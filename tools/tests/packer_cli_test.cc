@@ -5,6 +5,9 @@
 #include <stdio.h>
 #include <sys/wait.h>
 
+#include <cstdlib>
+
+#include "tools/tests/pe_image.h"
 #include "tools/tests/test_folder.h"
 
 namespace {
@@ -101,6 +104,148 @@ TEST(PackerCliTest, VerifyAndListReportBrokenArchives) {
       << list.out;
   EXPECT_NE(list.out.find("entry 2 at offset 36: the entry data runs past the end"),
             std::string::npos) << list.out;
+}
+
+Bytes Text(const std::string& text) { return Bytes(text.begin(), text.end()); }
+
+std::string AsString(const Bytes& bytes) { return std::string(bytes.begin(), bytes.end()); }
+
+TEST(PackerCliTest, ExtractWritesWhatTheExtractorWrites) {
+  TestFolder folder;
+  const Bytes library = Text("MZ library, stored raw");
+  // Windows folds letter case: the later "READ ME.TXT" replaces "Read me.txt"
+  // in the folder first spelled "Docs".
+  std::filesystem::path archive = folder.Write("payload.bin", AsString(BuildArchive({
+      {"zlib1.dll", library},
+      {"Docs\\Read me.txt", Text("first")},
+      {"DOCS\\b.txt", Text("bee")},
+      {"docs\\READ ME.TXT", Text("second")},
+      {"empty.txt", {}},
+  })));
+  std::filesystem::path out = folder.root() / "new" / "deeper";
+  Outcome extract = Pack("extract " + Quote(archive) + " " + Quote(out));
+  EXPECT_EQ(extract.exitCode, 0) << extract.out;
+  EXPECT_EQ(extract.out, "OK 5 entries extracted\n");
+  EXPECT_EQ(TestFolder::Tree(out), (std::map<std::string, std::string>{
+                                       {"Docs", "/"},
+                                       {"Docs/Read me.txt", "second"},
+                                       {"Docs/b.txt", "bee"},
+                                       {"empty.txt", ""},
+                                       {"zlib1.dll", AsString(library)},
+                                   }));
+
+  // A folder that is not empty is refused and left as it is.
+  Outcome again = Pack("extract " + Quote(archive) + " " + Quote(out));
+  EXPECT_EQ(again.exitCode, 1);
+  EXPECT_EQ(again.out, "talvorn-pack: \"" + out.string() + "\" is not empty\n");
+  EXPECT_EQ(TestFolder::Tree(out).size(), 5u);
+}
+
+TEST(PackerCliTest, ExtractRefusesBeforeWritingAnything) {
+  ArchiveWriter damaged;
+  damaged.AddFile("zlib1.dll", Text("MZ"));
+  damaged.AddFile("a.txt", Text("a"));
+  damaged.AppendEntry(4, "b.txt", Bytes{1, 2, 3, 4});
+  damaged.AppendTrailer();
+  const struct {
+    Bytes archive;
+    std::string message;
+  } cases[] = {
+      {damaged.bytes(),
+       ": entry 2 \"b.txt\": the zlib stream is damaged (incorrect header check); nothing "
+       "extracted\n"},
+      // Windows could make neither: the extractor would stop half-way.
+      {BuildArchive({{"zlib1.dll", Text("MZ")}, {"a.txt", Text("a")}, {"A.TXT\\b.txt", {}}}),
+       "talvorn-pack: \"A.TXT\\b.txt\" needs a folder where \"a.txt\" has a file: the "
+       "extractor would fail\n"},
+      {BuildArchive({{"zlib1.dll", Text("MZ")}, {"a\\b.txt", {}}, {"A", Text("a")}}),
+       "talvorn-pack: \"A\" needs a file where \"a\\b.txt\" has a folder: the extractor "
+       "would fail\n"},
+  };
+  for (const auto& test : cases) {
+    TestFolder folder;
+    std::filesystem::path archive = folder.Write("payload.bin", AsString(test.archive));
+    std::filesystem::path out = folder.root() / "out";
+    Outcome extract = Pack("extract " + Quote(archive) + " " + Quote(out));
+    EXPECT_EQ(extract.exitCode, 1);
+    EXPECT_EQ(extract.out.substr(extract.out.size() - std::min(extract.out.size(),
+                                                               test.message.size())),
+              test.message);
+    EXPECT_FALSE(std::filesystem::exists(out));
+  }
+  TestFolder folder;
+  std::filesystem::path archive =
+      folder.Write("payload.bin", AsString(BuildArchive({{"zlib1.dll", Text("MZ")}})));
+  EXPECT_EQ(Pack("extract " + Quote(archive) + " " + Quote(archive)).out,
+            "talvorn-pack: \"" + archive.string() + "\" is not a folder\n");
+}
+
+TEST(PackerCliTest, ReadsExesAndSaysWhatIsWrongWithThem) {
+  const Bytes payload = BuildArchive({{"zlib1.dll", Text("MZ")}, {"a.txt", Text("a")}});
+  PeImage good = MakePeImage(payload);
+  PeImage signedExe = good;
+  signedExe.AppendCertificateTable(0x0002, 64);
+  PeImage noPayload = good;
+  PutU32(&noPayload.bytes, noPayload.typeEntry, 11);
+  PeImage cut = good;
+  cut.bytes.resize(cut.payload + 10);
+  PeImage badArchive = good;
+  badArchive.bytes[badArchive.payload + payload.size() - 6] ^= 0xFF;  // in a.txt's stream
+  PeImage badTable = good;
+  badTable.AppendCertificateTable(0x0002, 64);
+  badTable.bytes.resize(badTable.bytes.size() - 8);
+  const Bytes mzArchive =
+      BuildArchive({{"zlib1.dll", Bytes(0x5A4D, 0)}, {"a.txt", Text("a")}});
+  const struct {
+    Bytes file;
+    int exitCode;
+    std::string verify;  // the output, after the path for a failure
+    bool lists, extracts;  // list and extract succeed
+  } cases[] = {
+      {good.bytes, 0, "OK 2 entries\nAuthenticode signature: none\n", true, true},
+      {signedExe.bytes, 0, "OK 2 entries\nAuthenticode signature: present\n", true, true},
+      {mzArchive, 0, "OK 2 entries\n", true, true},
+      {noPayload.bytes, 1, ": the PE file has no payload resource (RCDATA 100)\n", false, false},
+      {cut.bytes, 1, ": the payload resource (RCDATA 100) runs past the end of the file\n",
+       false, false},
+      {badArchive.bytes, 1, ": entry 1 \"a.txt\": the zlib stream is damaged", true, false},
+      {badTable.bytes, 1,
+       ": Authenticode signature: damaged (the certificate table does not hold together)\n",
+       true, true},
+      {Text("MZ and nothing of a PE file"), 1,
+       ": not a PE file (\"MZ\" but no PE header), read as an archive: entry 0 at offset 0: "
+       "the entry name runs past the end of the archive\n",
+       false, false},
+  };
+  for (const auto& test : cases) {
+    TestFolder folder;
+    std::filesystem::path file = folder.Write("setup.exe", AsString(test.file));
+    Outcome verify = Pack("verify " + Quote(file));
+    EXPECT_EQ(verify.exitCode, test.exitCode) << verify.out;
+    size_t at = test.exitCode == 0 ? 0 : verify.out.find(file.string()) + file.string().size();
+    EXPECT_EQ(verify.out.substr(at, test.verify.size()), test.verify);
+    // A listing shows what it can, so only a broken walk fails it.
+    EXPECT_EQ(Pack("list " + Quote(file)).exitCode == 0, test.lists) << test.verify;
+    Outcome extract = Pack("extract " + Quote(file) + " " + Quote(folder.root() / "out"));
+    EXPECT_EQ(extract.exitCode == 0, test.extracts) << extract.out;
+  }
+}
+
+// The cross-built extractor, when the build gives its path: the same
+// entries and files as its payload archive.
+TEST(PackerCliTest, ABuiltExtractorReadsLikeItsPayload) {
+  const char* exe = std::getenv("TALVORN_SETUP_EXE");
+  const char* payload = std::getenv("TALVORN_PAYLOAD_FILE");
+  if (!exe || !payload) GTEST_SKIP() << "run by ctest, which names the exe";
+  Outcome verify = Pack(std::string("verify ") + exe);
+  EXPECT_EQ(verify.exitCode, 0);
+  EXPECT_EQ(verify.out.substr(0, verify.out.find('\n') + 1),
+            Pack(std::string("verify ") + payload).out);
+  TestFolder out;
+  ASSERT_EQ(Pack(std::string("extract ") + exe + " " + Quote(out.root() / "exe")).exitCode, 0);
+  ASSERT_EQ(Pack(std::string("extract ") + payload + " " + Quote(out.root() / "bin")).exitCode,
+            0);
+  EXPECT_EQ(TestFolder::Tree(out.root() / "exe"), TestFolder::Tree(out.root() / "bin"));
 }
 
 }  // namespace

@@ -5,6 +5,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <string>
 
 #include "tools/archive_writer.h"
@@ -31,6 +32,18 @@ class TestFolder {
   static Bytes Read(const std::filesystem::path& path) {
     std::ifstream in(path, std::ios::binary);
     return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+  }
+
+  // Everything below a folder by relative path: a file's content, or "/"
+  // for a folder.
+  static std::map<std::string, std::string> Tree(const std::filesystem::path& root) {
+    std::map<std::string, std::string> tree;
+    for (const auto& entry : std::filesystem::recursive_directory_iterator(root)) {
+      Bytes content = entry.is_directory() ? Bytes{'/'} : Read(entry.path());
+      tree[entry.path().lexically_relative(root).string()] =
+          std::string(content.begin(), content.end());
+    }
+    return tree;
   }
 
  private:
