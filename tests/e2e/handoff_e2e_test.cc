@@ -78,7 +78,12 @@ TEST_P(WholeInstallEndToEndTest, AnInstallEndsWithTheApplicationStartedAndNothin
 }
 
 INSTANTIATE_TEST_SUITE_P(Extractors, WholeInstallEndToEndTest,
-                         ::testing::Values(L"e2e_demo.exe", L"e2e_signed.exe"));
+                         ::testing::Values(L"e2e_demo.exe", L"e2e_signed.exe"),
+                         [](const ::testing::TestParamInfo<const wchar_t*>& info) {
+                           return std::wstring(info.param) == L"e2e_signed.exe"
+                                      ? std::string("Signed")
+                                      : std::string("Unsigned");
+                         });
 
 TEST_F(HandoffEndToEndTest, CancelAtTheQuestionStillRemovesTheLauncher) {
   Outcome run = Start({L"e2e_demo.exe", "show,wait=300,install", {"Complete=Cancel"}});
