@@ -34,20 +34,22 @@ TEST(PackFolderTest, PacksNestedFoldersInDefaultOrder) {
   folder.Write("Talvorn/Templates/Custom Template.txt", "template");
   folder.Write("Talvorn/Cover Pages/empty.txt", "");
   folder.Write("A.txt", "upper case sorts first");
+  folder.Write(".version", "a dot-name is a file like any other");
   folder.Write("zlib1.dll", "MZ library");
   std::filesystem::create_directories(folder.root() / "Empty/Deeper");
 
   std::vector<PackItem> items = CollectFolder(folder.root());
   EXPECT_EQ(Names(items), (std::vector<std::string>{
-                              "zlib1.dll", "A.txt", "Talvorn\\Cover Pages\\empty.txt",
+                              "zlib1.dll", ".version", "A.txt",
+                              "Talvorn\\Cover Pages\\empty.txt",
                               "Talvorn\\Templates\\Custom Template.txt", "b.txt"}));
   Bytes archive = PackItems(items);
   ArchiveReport report = InspectArchive(archive.data(), archive.size());
   ASSERT_EQ(report.problem, "");
-  ASSERT_EQ(report.entries.size(), 5u);
+  ASSERT_EQ(report.entries.size(), 6u);
   EXPECT_EQ(report.entries[0].storedSize, 10u);
-  EXPECT_EQ(report.entries[2].storedSize, 8u);  // the empty file's stream
-  EXPECT_EQ(report.entries[3].inflatedSize, 8);
+  EXPECT_EQ(report.entries[3].storedSize, 8u);  // the empty file's stream
+  EXPECT_EQ(report.entries[4].inflatedSize, 8);
 }
 
 TEST(PackFolderTest, FollowsAnOrderList) {
