@@ -6,9 +6,13 @@
 
 #include "app/dll_safety.h"
 #include "app/progress_dialog.h"
+#include "app/single_run.h"
+#include "payload/extract.h"
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
   RestrictDllSearch();
+  // A second copy leaves no trace: no dialog, no tmp-n, no log.
+  if (!ClaimSingleRun()) return 0;
   instanceHandle = instance;
   DialogBoxParamA(instance, MAKEINTRESOURCEA(kProgressDialogId), nullptr,
                   ProgressDialogProc, 0);

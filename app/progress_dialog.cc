@@ -1,12 +1,11 @@
 #include "app/progress_dialog.h"
 
 #include "app/setup_handoff.h"
+#include "app/single_run.h"
 #include "compression/zlib_binding.h"
 #include "payload/extract.h"
 #include "support/errors.h"
 #include "support/log.h"
-
-HINSTANCE instanceHandle = nullptr;
 
 namespace {
 
@@ -42,6 +41,7 @@ INT_PTR CALLBACK ProgressDialogProc(HWND dialog, UINT message, WPARAM,
   switch (message) {
     case WM_INITDIALOG:
       busy = 0;
+      MarkRunWindow(dialog);
       SetDlgItemTextA(dialog, kStatusLineId, "Unpacking files...");
       SetTimer(dialog, kTimerId, kTimerPeriodMs, nullptr);
       return TRUE;

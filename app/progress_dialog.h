@@ -7,9 +7,6 @@
 const int kProgressDialogId = 1000;
 const int kStatusLineId = 1001;
 
-// The module's own instance; the payload resource is looked up in it.
-extern HINSTANCE instanceHandle;
-
 INT_PTR CALLBACK ProgressDialogProc(HWND dialog, UINT message, WPARAM wParam,
                                     LPARAM lParam);
 

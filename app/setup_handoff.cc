@@ -7,6 +7,7 @@
 #include "completion/basic_install.h"
 #include "completion/complete_install.h"
 #include "completion/delete_tree.h"
+#include "payload/temp_directory.h"
 #include "support/base64.h"
 #include "support/file_util.h"
 #include "support/seams.h"
@@ -109,6 +110,10 @@ int RunSetupProgram(HWND dialog, const wchar_t* tempDirectory) {
   if (fallback && BasicInstall(tempDirectory) == 1) {
     CompleteInstall(tempDirectory);
   }
+  // Held from its creation until now, so that nothing outside the run could
+  // move it or put anything else in its place; the removal holds each
+  // folder again while it empties it.
+  ReleaseTempDirectory();
   return DeleteDirectoryTree(tempDirectory);
 }
 

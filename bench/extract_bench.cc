@@ -131,6 +131,7 @@ Extraction Extract(const uint8_t* archive, DWORD size, const wchar_t* run) {
   }
   result.seconds = start > 0 ? Now() - start : 0;
   FreeZlib();
+  ReleaseTempDirectory();
   CloseExtractionLog();
   return result;
 }

@@ -4,38 +4,79 @@
 
 namespace {
 
-// A read-only file (the setup program may leave one) is deleted through one
-// handle opened on the entry itself, never on what a link points at: its
-// read-only mark is cleared on that handle and the file marked for deletion.
-// A reparse point or a file with other hard links is left alone, since its
-// attributes belong to something outside the folder too.
-void DeleteReadOnlyFile(const wchar_t* path) {
-  HANDLE file = CreateFileW(
-      path, DELETE | FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES,
-      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-      OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
-  if (file == INVALID_HANDLE_VALUE) return;
+// Not in the SDK level this program is built for; present from Windows 10.
+const FILE_INFO_BY_HANDLE_CLASS kDispositionInfoEx =
+    static_cast<FILE_INFO_BY_HANDLE_CLASS>(21);
+const DWORD kDispositionDelete = 0x1;
+const DWORD kDispositionPosixSemantics = 0x2;
+const DWORD kDispositionIgnoreReadOnly = 0x10;
+
+bool SetDisposition(HANDLE entry, DWORD flags) {
+  return SetFileInformationByHandle(entry, kDispositionInfoEx, &flags,
+                                    sizeof flags) != FALSE;
+}
+
+// The folder being emptied, held so that nobody can rename it or put a link
+// in its place while its entries are removed by path; opened on the entry
+// itself, never on what a link points at.
+HANDLE HoldFolder(const wchar_t* path) {
+  return CreateFileW(path, FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES,
+                     FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                     OPEN_EXISTING,
+                     FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT,
+                     nullptr);
+}
+
+// Asked of the open entry and of its name: where the system cannot open a
+// link itself (Wine follows it), the name still tells.
+bool IsLink(HANDLE entry, const wchar_t* path) {
   BY_HANDLE_FILE_INFORMATION info;
-  if (GetFileInformationByHandle(file, &info) &&
-      (info.dwFileAttributes & FILE_ATTRIBUTE_READONLY) != 0 &&
-      (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0 &&
-      info.nNumberOfLinks == 1) {
-    FILE_BASIC_INFO basic = {};  // zero times: left as they are
-    basic.FileAttributes = info.dwFileAttributes & ~FILE_ATTRIBUTE_READONLY;
-    if (basic.FileAttributes == 0) basic.FileAttributes = FILE_ATTRIBUTE_NORMAL;
-    FILE_DISPOSITION_INFO dispose = {TRUE};
-    if (SetFileInformationByHandle(file, FileBasicInfo, &basic, sizeof basic) &&
-        !SetFileInformationByHandle(file, FileDispositionInfo, &dispose,
-                                    sizeof dispose)) {
-      // Still not deletable: it stays as it was found.
-      basic.FileAttributes = info.dwFileAttributes;
-      SetFileInformationByHandle(file, FileBasicInfo, &basic, sizeof basic);
-    }
-  }
-  CloseHandle(file);
+  DWORD named = GetFileAttributesW(path);
+  return !GetFileInformationByHandle(entry, &info) ||
+         (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0 ||
+         named == INVALID_FILE_ATTRIBUTES ||
+         (named & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
 }
 
 }  // namespace
+
+bool DeleteReadOnlyEntry(const wchar_t* path) {
+  HANDLE entry = CreateFileW(
+      path, DELETE | FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES,
+      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+      OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS,
+      nullptr);
+  if (entry == INVALID_HANDLE_VALUE) return false;
+  BY_HANDLE_FILE_INFORMATION info;
+  bool deleted = false;
+  if (!IsLink(entry, path) && GetFileInformationByHandle(entry, &info) &&
+      info.nNumberOfLinks == 1) {
+    // As current Windows deletes: the name goes at once, even while a
+    // scanner still has the file open, and the mark need not be cleared.
+    deleted = SetDisposition(entry, kDispositionDelete |
+                                        kDispositionPosixSemantics |
+                                        kDispositionIgnoreReadOnly);
+    if (!deleted) {
+      FILE_BASIC_INFO basic = {};  // zero times: left as they are
+      basic.FileAttributes = info.dwFileAttributes & ~FILE_ATTRIBUTE_READONLY;
+      if (basic.FileAttributes == 0) basic.FileAttributes = FILE_ATTRIBUTE_NORMAL;
+      FILE_DISPOSITION_INFO dispose = {TRUE};
+      if (SetFileInformationByHandle(entry, FileBasicInfo, &basic, sizeof basic)) {
+        deleted = SetDisposition(entry, kDispositionDelete |
+                                            kDispositionPosixSemantics) ||
+                  SetFileInformationByHandle(entry, FileDispositionInfo,
+                                             &dispose, sizeof dispose);
+        if (!deleted) {
+          // Still not deletable: it stays as it was found.
+          basic.FileAttributes = info.dwFileAttributes;
+          SetFileInformationByHandle(entry, FileBasicInfo, &basic, sizeof basic);
+        }
+      }
+    }
+  }
+  CloseHandle(entry);
+  return deleted;
+}
 
 void FileSearchInit(FileSearch* search) { search->open = 0; }
 
@@ -74,9 +115,14 @@ int DeleteDirectoryTree(const wchar_t* path) {
   wchar_t pattern[kTreePathSize];
   wchar_t name[kTreePathSize];
   wchar_t child[kTreePathSize];
-  // A pattern that does not fit would search some other folder; the tree is
-  // then treated as empty, and only the removal below is tried.
-  if (FormatText(pattern, kTreePathSize, L"%s\\*.*", path)) {
+  // The walk runs elevated. A folder that cannot be held, or that is a link
+  // itself, is not walked: only the removal below is tried, which takes a
+  // link away without following it. A pattern that does not fit would search
+  // some other folder; the tree is then treated as empty too.
+  HANDLE held = HoldFolder(path);
+  bool walk = held != INVALID_HANDLE_VALUE && !IsLink(held, path) &&
+              FormatText(pattern, kTreePathSize, L"%s\\*.*", path);
+  if (walk) {
     int isEntry = 0;
     int isDirectory = 0;
     for (int index = 1;
@@ -86,8 +132,8 @@ int DeleteDirectoryTree(const wchar_t* path) {
           !FormatText(child, kTreePathSize, L"%s\\%s", path, name)) {
         continue;
       }
-      // The walk runs elevated: a junction, mount point or symbolic link is
-      // removed as a link and never followed, so what it points at is safe.
+      // A junction, mount point or symbolic link is removed as a link and
+      // never followed, so what it points at is safe.
       DWORD attributes = search.findData.dwFileAttributes;
       bool link = (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
       if (isDirectory && !link) {
@@ -96,10 +142,21 @@ int DeleteDirectoryTree(const wchar_t* path) {
         RemoveDirectoryW(child);
       } else if (!DeleteFileW(child) && !link &&
                  (attributes & FILE_ATTRIBUTE_READONLY) != 0) {
-        DeleteReadOnlyFile(child);
+        DeleteReadOnlyEntry(child);
       }
     }
     FileSearchClose(&search);
   }
-  return RemoveDirectoryW(path);
+  DWORD attributes = FILE_ATTRIBUTE_DIRECTORY;
+  BY_HANDLE_FILE_INFORMATION info;
+  if (held != INVALID_HANDLE_VALUE) {
+    if (GetFileInformationByHandle(held, &info)) attributes = info.dwFileAttributes;
+    CloseHandle(held);
+  }
+  if (RemoveDirectoryW(path)) return 1;
+  // Windows refuses to remove a folder marked read-only.
+  return walk && (attributes & FILE_ATTRIBUTE_READONLY) != 0 &&
+                 DeleteReadOnlyEntry(path)
+             ? 1
+             : 0;
 }

@@ -1,6 +1,7 @@
 // Removes a directory tree depth first, silently: no box, no log line, no
-// retry. Whatever cannot be deleted at that moment stays. Read-only files are
-// deleted too; links are removed, never followed.
+// retry. Whatever cannot be deleted at that moment stays. Read-only files and
+// folders are deleted too; links are removed, never followed, and each folder
+// is held while it is emptied, so it cannot be swapped for a link meanwhile.
 #pragma once
 
 #include <windows.h>
@@ -25,6 +26,13 @@ int FileSearchNext(FileSearch* search, const wchar_t* pattern, int index,
                    wchar_t* name, int* isEntry, int* isDirectory);
 
 void FileSearchClose(FileSearch* search);
+
+// Deletes a read-only file or folder through one handle on the entry itself:
+// with the system's POSIX-semantics disposition, which ignores the mark,
+// where it has one; otherwise by clearing the mark on that handle (put back
+// if the entry still cannot go). A link, or a file with other hard links
+// (whose mark belongs to them too), is left alone. True when it went.
+bool DeleteReadOnlyEntry(const wchar_t* path);
 
 // Nonzero when the directory itself was removed. An empty path is refused: it
 // would name the root of the current drive.

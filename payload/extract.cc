@@ -1,6 +1,5 @@
 #include "payload/extract.h"
 
-#include "app/progress_dialog.h"
 #include "build_info.h"
 #include "compression/inflate_file.h"
 #include "compression/zlib_binding.h"
@@ -11,6 +10,8 @@
 #include "support/log.h"
 #include "support/seams.h"
 #include "support/text.h"
+
+HINSTANCE instanceHandle = nullptr;
 
 namespace {
 
@@ -85,21 +86,6 @@ int ExtractPayload(wchar_t* tempDirectory, wchar_t* extractorFolder) {
   return count;
 }
 
-void CreateTempDirectory(wchar_t* path, const wchar_t* stem) {
-  wchar_t candidate[kPathSize];
-  for (int n = 1;; ++n) {
-    if (n > kMaxTempDirectoryNumber) FailA("Can't create tmp directory");
-    // A cut name would be some other folder; it cannot be made, like 49
-    // taken names.
-    if (!FormatText(candidate, kPathSize, L"%s\\%s-%d", path, stem, n)) {
-      FailA("Can't create tmp directory");
-    }
-    if (CreateDirectoryW(candidate, nullptr)) break;
-    if (GetLastError() != ERROR_ALREADY_EXISTS) break;
-  }
-  CopyText(path, kPathSize, candidate);
-}
-
 int ExtractFiles(const uint8_t* archive, const wchar_t* destDir,
                  int32_t length) {
   LogFormat(L"ExtractFiles destDir=%s", destDir);
@@ -128,11 +114,18 @@ int ExtractFiles(const uint8_t* archive, const wchar_t* destDir,
       Fail(L"Error creating target file", target,
            static_cast<int>(GetLastError()));
     }
-    if (IsRawEntryName(entry.name, entry.nameSize)) {
-      CopyText(zlibLibraryPath, MAX_PATH, target);
-      WriteRawData(file, entry.data, entry.fileSize);
-    } else {
-      unzipFrom(file, entry.data, static_cast<int32_t>(entry.fileSize));
+    try {
+      if (IsRawEntryName(entry.name, entry.nameSize)) {
+        CopyText(zlibLibraryPath, MAX_PATH, target);
+        WriteRawData(file, entry.data, entry.fileSize);
+      } else {
+        unzipFrom(file, entry.data, static_cast<int32_t>(entry.fileSize));
+      }
+    } catch (CException*) {
+      // The run ends here and cleans nothing up, but the file it was
+      // writing is not kept open: it stays for diagnosis, readable.
+      CloseHandle(file);
+      throw;
     }
     CloseHandle(file);
     ++count;

@@ -7,17 +7,18 @@
 
 #include <cstdint>
 
+#include "payload/temp_directory.h"
+
 const size_t kPathSize = 256;  // module, extractor folder, tmp-n, entry paths
 const int kPayloadResourceId = 100;
-const int kMaxTempDirectoryNumber = 49;
+
+// The module whose resources hold the payload; the entry point sets it.
+extern HINSTANCE instanceHandle;
 
 // Fills both buffers (kPathSize units each), opens the log and unpacks every
 // entry. Returns the entry count (0 for an archive without entries) or -1
 // when the payload resource is missing. Other failures raise a CException.
 int ExtractPayload(wchar_t* tempDirectory, wchar_t* extractorFolder);
-
-// path: the base folder in, the directory made ("<base>\<stem>-<n>") out.
-void CreateTempDirectory(wchar_t* path, const wchar_t* stem);
 
 // Unpacks the entries of the area [archive, archive + length) into destDir.
 int ExtractFiles(const uint8_t* archive, const wchar_t* destDir,

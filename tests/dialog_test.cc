@@ -5,6 +5,7 @@
 
 #include <functional>
 
+#include "payload/extract.h"
 #include "support/log.h"
 #include "tests/test_support.h"
 

@@ -6,6 +6,7 @@
 
 #include "app/setup_handoff.h"
 #include "compression/zlib_binding.h"
+#include "payload/temp_directory.h"
 #include "support/errors.h"
 #include "support/log.h"
 #include "support/seams.h"
@@ -161,6 +162,7 @@ void ResetExtractorState() {
   ResetErrorsForTesting();
   ResetZlibForTesting();
   ResetHandoffForTesting();
+  ReleaseTempDirectory();
 }
 }  // namespace
 
