@@ -3,7 +3,7 @@
 //
 //   robot.exe [--answer CAPTION=BUTTON]... [--record FILE] [--shots FOLDER]
 //             [--timeout-ms N] [--settle-ms N] [--kill-tree] [--wait-tree]
-//             -- PROGRAM [ARGS...]
+//             [--again-after-ms N] -- PROGRAM [ARGS...]
 //
 // PROGRAM is started with CreateProcessW (environment and current directory
 // inherited). Until it exits, every ~10 ms the robot looks at all top-level
@@ -35,6 +35,10 @@
 // sight (once visible for 50 ms) of each watched title above, named
 // NNN-CAPTION.bmp (NNN counting from 001; characters other than letters,
 // digits, '.', '-' and '_' in the caption become '_').
+// --again-after-ms N: starts PROGRAM a second time N ms after the first, as a
+// double click would; the boxes of both are answered, each one's "Status"
+// dialog is seen, and the second one's exit code is written as
+// "#exit-again<TAB>CODE" before the first one's "#exit".
 // --kill-tree: when the program ends, end whatever it started that is still
 // running. --wait-tree: when the program ends, wait (within the time limit)
 // until whatever it started has ended too.
@@ -62,6 +66,8 @@ struct Options {
   DWORD settleMs = 100;
   bool killTree = false;
   bool waitTree = false;
+  bool again = false;
+  DWORD againAfterMs = 0;
   std::wstring commandLine;
 };
 
@@ -139,6 +145,9 @@ bool ParseOptions(int argc, wchar_t** argv, Options* options) {
       options->timeoutMs = wcstoul(argv[++i], nullptr, 10);
     } else if (arg == L"--settle-ms") {
       options->settleMs = wcstoul(argv[++i], nullptr, 10);
+    } else if (arg == L"--again-after-ms") {
+      options->again = true;
+      options->againAfterMs = wcstoul(argv[++i], nullptr, 10);
     } else {
       return false;
     }
@@ -207,10 +216,11 @@ void Answer(HWND box, Options& options) {
 
 struct Watch {
   Options* options;
-  DWORD pid;
+  std::set<DWORD> pids;  // the program's copies
   DWORD startTick;
   std::map<HWND, Tracked> boxes;
-  std::map<std::wstring, Tracked> titles;  // the watched titles, by title
+  // The watched titles, by title; "Status" once for each copy.
+  std::map<std::pair<std::wstring, DWORD>, Tracked> titles;
 };
 
 BOOL CALLBACK CollectWindow(HWND window, LPARAM list) {
@@ -223,14 +233,14 @@ void LookAtWindow(Watch& watch, HWND window, DWORD now) {
   GetWindowThreadProcessId(window, &pid);
   std::wstring title = robot::WindowTitle(window);
   bool visible = IsWindowVisible(window);
-  bool ours = pid == watch.pid;
+  bool ours = watch.pids.count(pid) != 0;
+  bool status = ours && title == L"Status" && robot::WindowClass(window) == L"#32770";
   bool watched = title == L"Talvorn Installer" ||
-                 title == L"Talvorn Installer: Installing" ||
-                 (ours && title == L"Status" &&
-                  robot::WindowClass(window) == L"#32770");
+                 title == L"Talvorn Installer: Installing" || status;
   if (watched) {
-    bool first = !watch.titles.count(title);
-    Tracked& tracked = watch.titles[title];
+    std::pair<std::wstring, DWORD> key{title, status ? pid : 0};
+    bool first = !watch.titles.count(key);
+    Tracked& tracked = watch.titles[key];
     if (first)
       EmitFields({L"#seen", title, std::to_wstring(now - watch.startTick)});
     // A moment for the window to be painted.
@@ -261,6 +271,25 @@ void Poll(Watch& watch) {
   }
 }
 
+// Started suspended, put into the job, then let go.
+bool StartCopy(const Options& options, HANDLE* job, PROCESS_INFORMATION* process) {
+  STARTUPINFOW startup = {};
+  startup.cb = sizeof startup;
+  std::wstring commandLine = options.commandLine;
+  if (!CreateProcessW(nullptr, &commandLine[0], nullptr, nullptr, FALSE,
+                      CREATE_SUSPENDED, nullptr, nullptr, &startup, process)) {
+    EmitFields({L"#error", L"cannot start", options.commandLine,
+                std::to_wstring(GetLastError())});
+    return false;
+  }
+  if (*job && !AssignProcessToJobObject(*job, process->hProcess)) {
+    CloseHandle(*job);
+    *job = nullptr;
+  }
+  ResumeThread(process->hThread);
+  return true;
+}
+
 DWORD ActiveProcesses(HANDLE job) {
   JOBOBJECT_BASIC_ACCOUNTING_INFORMATION info = {};
   if (!job || !QueryInformationJobObject(job, JobObjectBasicAccountingInformation,
@@ -277,7 +306,7 @@ int wmain(int argc, wchar_t** argv) {
     fprintf(stderr,
             "usage: robot [--answer CAPTION=BUTTON]... [--record FILE] "
             "[--shots FOLDER] [--timeout-ms N] [--settle-ms N] [--kill-tree] "
-            "[--wait-tree] -- PROGRAM [ARGS...]\n");
+            "[--wait-tree] [--again-after-ms N] -- PROGRAM [ARGS...]\n");
     return 125;
   }
   if (!options.recordFile.empty()) {
@@ -292,28 +321,24 @@ int wmain(int argc, wchar_t** argv) {
   // A job holds the program and whatever it starts, for --kill-tree,
   // --wait-tree and the timeout.
   HANDLE job = CreateJobObjectW(nullptr, nullptr);
-  STARTUPINFOW startup = {};
-  startup.cb = sizeof startup;
   PROCESS_INFORMATION process = {};
-  std::wstring commandLine = options.commandLine;
-  if (!CreateProcessW(nullptr, &commandLine[0], nullptr, nullptr, FALSE,
-                      CREATE_SUSPENDED, nullptr, nullptr, &startup, &process)) {
-    EmitFields({L"#error", L"cannot start", options.commandLine,
-                std::to_wstring(GetLastError())});
-    return 126;
-  }
-  if (job && !AssignProcessToJobObject(job, process.hProcess)) {
-    CloseHandle(job);
-    job = nullptr;
-  }
-  ResumeThread(process.hThread);
+  if (!StartCopy(options, &job, &process)) return 126;
 
-  Watch watch{&options, process.dwProcessId, GetTickCount(), {}, {}};
+  Watch watch{&options, {process.dwProcessId}, GetTickCount(), {}, {}};
+  PROCESS_INFORMATION again = {};
   bool timedOut = false;
   bool programDone = false;
   for (;;) {
+    if (options.again && again.hProcess == nullptr &&
+        GetTickCount() - watch.startTick >= options.againAfterMs) {
+      if (!StartCopy(options, &job, &again)) return 126;
+      watch.pids.insert(again.dwProcessId);
+    }
     if (!programDone) {
-      programDone = WaitForSingleObject(process.hProcess, 10) == WAIT_OBJECT_0;
+      programDone = WaitForSingleObject(process.hProcess, 10) == WAIT_OBJECT_0 &&
+                    (!options.again || (again.hProcess != nullptr &&
+                                        WaitForSingleObject(again.hProcess, 0) ==
+                                            WAIT_OBJECT_0));
       if (!programDone) Poll(watch);
     }
     if (programDone && (!options.waitTree || ActiveProcesses(job) == 0)) break;
@@ -322,6 +347,11 @@ int wmain(int argc, wchar_t** argv) {
       timedOut = true;
       break;
     }
+  }
+  if (!timedOut && again.hProcess != nullptr) {
+    DWORD againCode = 0;
+    GetExitCodeProcess(again.hProcess, &againCode);
+    EmitFields({L"#exit-again", std::to_wstring(againCode)});
   }
   DWORD code = 0;
   if (timedOut) {

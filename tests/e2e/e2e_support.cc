@@ -94,12 +94,15 @@ Outcome EndToEndTest::Start(const Scenario& scenario) {
   std::wstring exe = folder + L"\\TalvornSetup.exe";
   CopyFileW((ProgramFolder() + L"\\" + scenario.extractor).c_str(), exe.c_str(), FALSE);
   std::wstring boxFile = scratch / L"boxes.txt";
-  std::wstring recordFile = scratch / L"records.txt";
+  std::wstring recordFile = RecordFile();
   std::wstring kept = scratch / L"log-kept.txt";
   for (const std::wstring& old : {boxFile, recordFile, kept}) DeleteFileW(old.c_str());
   std::wstring command = Quote(TestkitFile(L"robot.exe")) + L" --record " +
                          Quote(boxFile) + L" --timeout-ms " +
                          std::to_wstring(scenario.timeoutMs) + L" --wait-tree";
+  if (scenario.againAfterMs >= 0) {
+    command += L" --again-after-ms " + std::to_wstring(scenario.againAfterMs);
+  }
   for (const std::string& answer : scenario.answers) {
     command += L" --answer " + Quote(Widen(answer));
   }
@@ -143,6 +146,9 @@ Outcome EndToEndTest::Start(const Scenario& scenario) {
   for (const std::string& line : Lines(boxFile)) {
     std::vector<std::string> fields = Split(line, '\t');
     if (fields[0] == "#seen" && fields.size() > 1) run.seen.push_back(fields[1]);
+    if (fields[0] == "#exit-again" && fields.size() > 1) {
+      run.againExitCode = std::stoi(fields[1]);
+    }
     if (fields[0].empty() || fields[0][0] == '#') continue;
     fields.resize(5);
     run.boxes.push_back({fields[0], fields[1], fields[2], fields[3], fields[4]});

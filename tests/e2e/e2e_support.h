@@ -25,6 +25,7 @@ using Record = std::map<std::string, std::string>;
 
 struct Outcome {
   DWORD exitCode = 0;
+  int againExitCode = -1;          // the second copy's, when one was started
   std::vector<Box> boxes;
   std::vector<std::string> seen;   // window titles the robot saw appear
   std::vector<Record> records;     // what the stand-in programs did
@@ -42,6 +43,7 @@ struct Scenario {
   std::vector<std::string> answers;          // "Caption=OK" or "Caption=Cancel"
   std::map<std::wstring, std::wstring> environment;
   DWORD timeoutMs = 60000;
+  int againAfterMs = -1;  // >= 0: a second copy is started this much later
 };
 
 class EndToEndTest : public ::testing::Test {
@@ -55,4 +57,6 @@ class EndToEndTest : public ::testing::Test {
   static std::wstring TestkitFile(const std::wstring& name);
   ScratchFolder scratch;
   std::wstring folder;  // where the extractor runs
+  // The stand-ins' records, written while a run goes on.
+  std::wstring RecordFile() const { return scratch / L"records.txt"; }
 };

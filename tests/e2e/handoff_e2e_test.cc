@@ -6,6 +6,8 @@
 #include <shlobj.h>
 
 #include <algorithm>
+#include <atomic>
+#include <thread>
 
 namespace {
 
@@ -84,6 +86,65 @@ INSTANTIATE_TEST_SUITE_P(Extractors, WholeInstallEndToEndTest,
                                       ? std::string("Signed")
                                       : std::string("Unsigned");
                          });
+
+// A double click: two copies a tenth of a second apart in one folder. One
+// runs as always; the other ends at once with 0 and leaves no trace.
+TEST_F(HandoffEndToEndTest, ASecondCopyStartedMeanwhileDoesNothing) {
+  Scenario scenario{L"e2e_demo.exe", "show,wait=300,install", {"Complete=OK"}};
+  scenario.againAfterMs = 100;
+  Outcome run = Start(scenario);
+  EXPECT_EQ(0u, run.exitCode);
+  EXPECT_EQ(0, run.againExitCode);
+  EXPECT_EQ(std::vector<Box>{Complete()}, run.boxes);
+  EXPECT_EQ(1, std::count(run.seen.begin(), run.seen.end(), "Status"));
+  EXPECT_EQ(1u, run.Events("InstallTalvorn.exe", "start").size());
+  EXPECT_EQ(1u, run.Events("Talvorn Server.exe", "start").size());
+  EXPECT_FALSE(PathExists(folder + L"\\tmp-2"));
+  EXPECT_FALSE(run.tmpLeft);
+  EXPECT_FALSE(run.logLeft);
+}
+
+// Another program of the same user tries, from before tmp-1 exists until the
+// setup program has ended, to move tmp-1 away (and back at once) and to open
+// it for deletion. Held from its creation, tmp-1 never moves, and the install
+// ends as always.
+TEST_F(HandoffEndToEndTest, NothingOutsideTheRunCanMoveTheTempDirectory) {
+  std::wstring tmp = folder + L"\\tmp-1";
+  std::wstring away = folder + L"\\moved";
+  std::atomic<bool> stop{false};
+  int moved = 0, openedForDelete = 0, tries = 0;
+  std::thread racer([&] {
+    while (!stop) {
+      if (MoveFileW(tmp.c_str(), away.c_str())) {
+        ++moved;
+        MoveFileW(away.c_str(), tmp.c_str());
+      }
+      HANDLE handle = CreateFileW(tmp.c_str(), DELETE, 7, nullptr, OPEN_EXISTING,
+                                  FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+      if (handle != INVALID_HANDLE_VALUE) {
+        ++openedForDelete;
+        CloseHandle(handle);
+      }
+      if (++tries % 20 == 0 &&
+          ReadBytes(RecordFile()).find("prog=InstallTalvorn.exe\tevent=exit") !=
+              std::string::npos) {
+        break;
+      }
+      Sleep(1);
+    }
+  });
+  Outcome run = Start({L"e2e_demo.exe", "show,wait=300,install", {"Complete=OK"}});
+  stop = true;
+  racer.join();
+  EXPECT_EQ(0, moved);
+  EXPECT_EQ(0, openedForDelete);
+  EXPECT_GT(tries, 100);
+  EXPECT_EQ(std::vector<Box>{Complete()}, run.boxes);
+  EXPECT_EQ(1u, run.Events("Talvorn Server.exe", "start").size());
+  EXPECT_FALSE(run.tmpLeft);
+  EXPECT_FALSE(run.logLeft);
+  EXPECT_FALSE(PathExists(away));
+}
 
 TEST_F(HandoffEndToEndTest, CancelAtTheQuestionStillRemovesTheLauncher) {
   Outcome run = Start({L"e2e_demo.exe", "show,wait=300,install", {"Complete=Cancel"}});
