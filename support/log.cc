@@ -34,9 +34,16 @@ void OpenExtractionLog(const wchar_t* folder) {
     logPath[0] = 0;
     return;
   }
+  // The folder is one that others can write, and the extractor runs
+  // elevated: a name planted there as a link (or a hard link) to some other
+  // file must not make it overwrite that file. The old log's name is removed,
+  // which leaves whatever it pointed at alone, and the new log is made afresh
+  // without following anything.
+  DeleteFileW(logPath);
   logHandle = CreateFileW(logPath, GENERIC_READ | GENERIC_WRITE,
-                          FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
-                          FILE_ATTRIBUTE_NORMAL, nullptr);
+                          FILE_SHARE_READ, nullptr, CREATE_NEW,
+                          FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT,
+                          nullptr);
   if (logHandle == INVALID_HANDLE_VALUE) {
     ReportErrorCode(L"Error creating log file %s %d", logPath,
                     static_cast<int>(GetLastError()));

@@ -10,9 +10,14 @@ class LogTest : public ExtractorTest {
   std::wstring LogPath() const { return scratch / L"TLExtractorLog.txt"; }
 };
 
+// The old log here is a hard link to another file, as one planted beside an
+// elevated extractor could be: the log is made afresh, the other file stays.
 TEST_F(LogTest, ReplacesAnOldLogAndStartsWithItsOwnPath) {
-  WriteBytes(LogPath(), std::string(5000, 'x'));
+  std::wstring other = scratch / L"other.txt";
+  WriteBytes(other, std::string(5000, 'x'));
+  ASSERT_TRUE(CreateHardLinkW(LogPath().c_str(), other.c_str(), nullptr));
   OpenExtractionLog((scratch.path() + L"\\").c_str());  // no second backslash
+  EXPECT_EQ(std::string(5000, 'x'), ReadBytes(other));
   std::string bytes = ReadBytes(LogPath());
   ASSERT_GE(bytes.size(), 2u);
   EXPECT_EQ("\xFF\xFE", bytes.substr(0, 2));
