@@ -10,6 +10,8 @@
 //   start:FILE PARAMS          the same without waiting
 //   open:FILE                  the extractor's existence test (open for
 //       reading, no sharing), recorded as event=open file ok error
+//   until:FILE                 wait (up to 10 s) until FILE exists, so that
+//       a slow start does not pass for a wrong answer
 #include <windows.h>
 #include <shellapi.h>
 
@@ -86,6 +88,12 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
       Execute(arg.substr(6), argv[++i], false);
     } else if (arg.compare(0, 5, L"open:") == 0) {
       Open(arg.substr(5));
+    } else if (arg.compare(0, 6, L"until:") == 0) {
+      for (int waited = 0; waited < 10000 &&
+           GetFileAttributesW(arg.c_str() + 6) == INVALID_FILE_ATTRIBUTES;
+           waited += 10) {
+        Sleep(10);
+      }
     } else {
       ShowBox(arg);
     }

@@ -104,9 +104,10 @@ grep 'event=start' records.txt | tail -n 1 | grep -q 'format=bad$' ||
 # sharing counts as absent until released.
 SETUP="$(winpath "$WORK/tmp-1/InstallTalvorn.exe")"
 MARKER="$(winpath "$WORK/tmp-1/cancel.txt")"
+rm -f tmp-1/cancel.txt  # left by the cancel above; the hold makes it anew
 TALVORN_SETUP_SCRIPT=hold=cancel.txt,handoff=bom+crlf,wait=800,release,wait=1000 \
   TALVORN_SETUP_HANDOFF_PATH='C:\X.exe' wine_run hold.log "$KIT/kit_selftest.exe" \
-  "start:$SETUP" "" sleep:400 "open:$MARKER" sleep:1000 "open:$MARKER"
+  "start:$SETUP" "" "until:$MARKER" "open:$MARKER" sleep:1000 "open:$MARKER"
 [ "$(grep 'event=open' records.txt | sed 's/.*\tok=//')" = "$(printf '0\terror=32\n1\terror=0')" ] ||
   fail "held marker: $(grep 'event=open' records.txt)"
 printf '\377\376' >handoff.bin
