@@ -208,15 +208,19 @@ TEST(ArchiveCheckTest, ReportsWhereTheWalkBreaks) {
                 "\"..\" component)");
 }
 
-TEST(PeResourceTest, FindsThePayloadInPe32AndPe32Plus) {
+// PE32 and PE32+, past named entries, and with a section whose virtual size
+// some linkers leave at 0 (its file bytes count then).
+TEST(PeResourceTest, FindsThePayloadInEveryLayout) {
   const Bytes payload = BuildArchive({{"zlib1.dll", kLibrary}});
-  for (bool pe32Plus : {false, true}) {
-    PeImage image = MakePeImage(payload, pe32Plus);
+  for (int layout = 0; layout < 8; ++layout) {
+    const bool pe32Plus = layout & 1, named = layout & 2, noVirtualSize = layout & 4;
+    PeImage image = MakePeImage(payload, pe32Plus, named);
+    if (noVirtualSize) PutU32(&image.bytes, image.section + 8, 0);
     ASSERT_TRUE(HasPeSignature(image.bytes.data(), image.bytes.size()));
     PeResource found = FindPayloadResource(image.bytes.data(), image.bytes.size());
-    EXPECT_EQ(found.problem, PeProblem::kNone) << DescribePeProblem(found.problem);
-    EXPECT_EQ(found.offset, image.payload);
-    EXPECT_EQ(found.size, payload.size());
+    EXPECT_EQ(found.problem, PeProblem::kNone) << layout << ": " << DescribePeProblem(found.problem);
+    EXPECT_EQ(found.offset, image.payload) << layout;
+    EXPECT_EQ(found.size, payload.size()) << layout;
     EXPECT_EQ(found.signature, SignatureState::kNone);
   }
 }
@@ -236,6 +240,9 @@ TEST(PeResourceTest, RefusesDamagedImages) {
        [](PeImage* i) { PutU16(&i->bytes, i->coff + 16, 0xFFFF); }, PeProblem::kBadHeaders},
       {"section table past the end",
        [](PeImage* i) { PutU16(&i->bytes, i->coff + 2, 0xFFFF); }, PeProblem::kBadHeaders},
+      // Room for two data directories: the count of 16 is not believed.
+      {"resource directory outside the optional header",
+       [](PeImage* i) { PutU16(&i->bytes, i->coff + 16, 96 + 2 * 8); }, PeProblem::kNoResources},
       {"empty resource directory", [](PeImage* i) { PutU32(&i->bytes, i->directory(2) + 4, 0); },
        PeProblem::kNoResources},
       {"resources in no section",
@@ -265,6 +272,15 @@ TEST(PeResourceTest, RefusesDamagedImages) {
        PeProblem::kPayloadPastEnd},
       {"file cut inside the payload", [](PeImage* i) { i->bytes.resize(i->payload + 3); },
        PeProblem::kPayloadPastEnd},
+      // The file goes on, but past the section's file bytes the loader
+      // gives zeros, not what the file holds.
+      {"payload past its section's file bytes",
+       [](PeImage* i) {
+         PutU32(&i->bytes, i->section + 16, static_cast<uint32_t>(i->payload - i->root + 2));
+       },
+       PeProblem::kPayloadPastEnd},
+      {"directory past its section's file bytes",
+       [](PeImage* i) { PutU32(&i->bytes, i->section + 16, 0x20); }, PeProblem::kBadResources},
       {"file cut inside the directory", [](PeImage* i) { i->bytes.resize(i->root + 20); },
        PeProblem::kBadResources},
   };
@@ -298,6 +314,12 @@ TEST(PeResourceTest, ReportsTheCertificateTable) {
   PeImage wrongType = MakePeImage(payload);
   wrongType.AppendCertificateTable(0x0001, 100);  // an X.509 certificate, no signature
   EXPECT_EQ(state(wrongType), SignatureState::kDamaged);
+  // The WIN_CERTIFICATE's own length must fit its header and the table.
+  for (uint32_t length : {7u, 8u + 100 + 1}) {
+    PeImage badLength = signedImage;
+    PutU32(&badLength.bytes, badLength.certificate, length);
+    EXPECT_EQ(state(badLength), SignatureState::kDamaged) << length;
+  }
 }
 
 }  // namespace
