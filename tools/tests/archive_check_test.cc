@@ -251,6 +251,10 @@ TEST(PeResourceTest, RefusesDamagedImages) {
        PeProblem::kNoPayload},
       {"no id 100", [](PeImage* i) { PutU32(&i->bytes, i->nameEntry, 101); },
        PeProblem::kNoPayload},
+      // Any language will do, but a string is no language.
+      {"a named entry among the ids",
+       [](PeImage* i) { PutU32(&i->bytes, i->languageEntry, 0x80000048); },
+       PeProblem::kNoPayload},
       {"more entries than the directory holds",
        [](PeImage* i) { PutU16(&i->bytes, i->root + 14, 0xFFFF); }, PeProblem::kBadResources},
       {"type leads to data", [](PeImage* i) { PutU32(&i->bytes, i->typeEntry + 4, 0x18); },
