@@ -3,6 +3,9 @@
 #   -DSIGN_PKCS12=<file.p12> -DSIGN_PASSWORD_FILE=<file>
 #   [-DSIGN_DESCRIPTION=<text>] [-DSIGN_TIMESTAMP_URL=<url>]
 #
+# The description is passed as one argument whatever it holds; empty, it is
+# scripts/sign.sh's default.
+#
 # The exe then links as <name>-unsigned.exe and scripts/sign.sh makes
 # <name>.exe from it, so the signed name never holds an unsigned file: a
 # failed signing removes it and fails the build. The password stays in its
@@ -10,7 +13,7 @@
 # talvorn_add_shipped_extractor is talvorn_add_extractor.
 set(SIGN_PKCS12 "" CACHE FILEPATH "PKCS#12 file with the code-signing certificate and key")
 set(SIGN_PASSWORD_FILE "" CACHE FILEPATH "File holding the PKCS#12 password alone, on one line")
-set(SIGN_DESCRIPTION "Talvorn Setup" CACHE STRING "Program description in the signature")
+set(SIGN_DESCRIPTION "" CACHE STRING "Program description in the signature (empty: Talvorn Setup)")
 set(SIGN_TIMESTAMP_URL "" CACHE STRING "RFC 3161 timestamp server (default: none)")
 
 if(DEFINED SIGN_PASSWORD OR DEFINED CACHE{SIGN_PASSWORD})
@@ -55,7 +58,7 @@ function(talvorn_add_shipped_extractor name payload)
   set(signed ${CMAKE_BINARY_DIR}/${name}.exe)
   add_custom_command(OUTPUT ${signed}
     COMMAND sh ${CMAKE_SOURCE_DIR}/scripts/sign.sh --pkcs12 ${SIGN_PKCS12}
-            --password-file ${SIGN_PASSWORD_FILE} --description ${SIGN_DESCRIPTION}
+            --password-file ${SIGN_PASSWORD_FILE} --description "${SIGN_DESCRIPTION}"
             ${when} $<TARGET_FILE:${unsigned}> ${signed}
     DEPENDS ${unsigned} ${CMAKE_SOURCE_DIR}/scripts/sign.sh ${SIGN_PKCS12}
             ${SIGN_PASSWORD_FILE}

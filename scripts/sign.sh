@@ -6,6 +6,8 @@
 #   scripts/sign.sh --pkcs12 <file.p12> --password-file <file> [--description <text>]
 #                   [--timestamp-url <url> | --time <unix time>] <in.exe> <out.exe>
 #
+# An empty --description means the default, "Talvorn Setup".
+#
 # The password is read from its file by openssl and osslsigncode themselves;
 # it never appears on a command line. Without a timestamp server the signing
 # time is --time, else SOURCE_DATE_EPOCH, else now: with a fixed time two
@@ -35,6 +37,7 @@ if [ $# -ne 2 ] || [ -z "$pkcs12" ] || [ -z "$password_file" ]; then
   exit 2
 fi
 in=$1 out=$2
+[ -n "$description" ] || description="Talvorn Setup"
 if [ "$(realpath -m "$in")" = "$(realpath -m "$out")" ]; then
   echo "sign.sh: the signed exe must be written to another name than $in" >&2
   exit 2
@@ -47,9 +50,15 @@ fail() { echo "sign.sh: $*; $out not written" >&2; exit 1; }
 [ -f "$pkcs12" ] && [ -r "$pkcs12" ] || fail "the certificate file $pkcs12 does not exist or cannot be read"
 [ -f "$password_file" ] && [ -r "$password_file" ] ||
   fail "the password file $password_file does not exist or cannot be read"
-# openssl reads the first line, osslsigncode the whole file less its last
-# line end: they agree on one line, with no carriage return.
-if [ "$(wc -l <"$password_file")" -gt 1 ] || grep -q "$(printf '\r')" "$password_file"; then
+# openssl reads the first line, osslsigncode the whole file less a final line
+# feed: they agree only when a line feed, if any, is the last byte and there
+# is no carriage return. Counting lines is not enough: "secret", a line feed
+# and "extra" is one line to wc, opens in openssl and fails in osslsigncode.
+line_feeds=$(tr -cd '\n' <"$password_file" | wc -c)
+returns=$(tr -cd '\r' <"$password_file" | wc -c)
+last=$(tail -c 1 "$password_file" | od -An -tx1 | tr -d ' \n')
+if [ "$returns" -gt 0 ] || [ "$line_feeds" -gt 1 ] ||
+    { [ "$line_feeds" -eq 1 ] && [ "$last" != 0a ]; }; then
   fail "the password file $password_file must hold the password alone, on one line" \
     "ending in a plain line feed or nothing"
 fi

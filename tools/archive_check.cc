@@ -4,9 +4,12 @@
 
 #include "payload/archive.h"
 #include "support/bytes.h"
+#include "tools/name_layout.h"
+#include "tools/name_text.h"
 
 int64_t Inflate(const uint8_t* data, size_t size, std::string* problem,
                 const InflateSink& sink) {
+  if (size == 0) return 0;
   z_stream stream = {};
   if (inflateInit(&stream) != Z_OK) {
     *problem = "inflateInit failed";
@@ -56,12 +59,27 @@ int64_t Inflate(const uint8_t* data, size_t size, std::string* problem,
 
 namespace {
 
-std::string EntryLabel(size_t index, const std::string& name) {
-  return "entry " + std::to_string(index) + " \"" + name + "\"";
-}
-
 void NoteProblem(ArchiveReport* report, const std::string& problem) {
   if (report->problem.empty()) report->problem = problem;
+}
+
+// A name that lands on the library's file empties it before it is loaded, so
+// every later inflation fails; any other replaced file is only worth a word.
+void NoteLanding(ArchiveReport* report, const std::string& label, const Landing& landing) {
+  if (!landing.clash.empty()) {
+    NoteProblem(report, label + " " + landing.clash);
+    return;
+  }
+  if (landing.replaces < 0) return;
+  const EntryInfo& earlier = report->entries[static_cast<size_t>(landing.replaces)];
+  const std::string pair = label + " replaces the file of " +
+                           EntryLabel(static_cast<size_t>(landing.replaces), earlier.name);
+  if (earlier.raw) {
+    NoteProblem(report, pair + " (Windows folds letter case): the library would be emptied "
+                               "before it is loaded");
+  } else {
+    report->warnings.push_back(pair);
+  }
 }
 
 }  // namespace
@@ -83,6 +101,7 @@ ArchiveReport InspectArchive(const uint8_t* archive, size_t size) {
   ArchiveEntry entry;
   bool rawSeen = false;
   bool compressedSeen = false;
+  FoldedLayout layout;
   while (walker.Next(&entry)) {
     EntryInfo info;
     info.name.assign(reinterpret_cast<const char*>(entry.name), entry.nameSize);
@@ -104,6 +123,7 @@ ArchiveReport InspectArchive(const uint8_t* archive, size_t size) {
       if (!problem.empty()) NoteProblem(&report, label + ": " + problem);
       compressedSeen = true;
     }
+    NoteLanding(&report, label, layout.Place(info.name));
     report.entries.push_back(std::move(info));
   }
   if (walker.error() != WalkError::kNone) {

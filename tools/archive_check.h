@@ -20,6 +20,10 @@ struct ArchiveReport {
   std::vector<EntryInfo> entries;  // every entry the walk could read
   std::string problem;             // the first problem, empty when none
   std::string walkProblem;         // why a broken entry ended the walk early
+  // Entries that replace the file of an earlier one (the same name, or one
+  // that differs only in letter case): what the extractor does too, but
+  // rarely what was meant.
+  std::vector<std::string> warnings;
 };
 
 // Takes each piece of inflated output; false stops the inflation.
@@ -27,6 +31,7 @@ using InflateSink = std::function<bool(const uint8_t* data, size_t size)>;
 
 // Inflates one stored zlib stream, which must end exactly at the end of the
 // data with a good Adler-32, handing the output to sink when one is given.
+// No stored bytes at all stand for an empty file, as in the extractor.
 // Returns the inflated size, or -1 with problem set.
 int64_t Inflate(const uint8_t* data, size_t size, std::string* problem,
                 const InflateSink& sink);

@@ -3,9 +3,15 @@
 // ASCII letters folds them the way Windows does.
 #pragma once
 
+#include <cstddef>
 #include <string>
 
 inline std::string Quoted(const std::string& name) { return "\"" + name + "\""; }
+
+// How messages name an entry: its place in the archive, from 0, and its name.
+inline std::string EntryLabel(size_t index, const std::string& name) {
+  return "entry " + std::to_string(index) + " " + Quoted(name);
+}
 
 inline std::string LowerAscii(std::string text) {
   for (char& c : text) {

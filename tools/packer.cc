@@ -102,6 +102,13 @@ int List(const char* path) {
   return 0;
 }
 
+// One line on stderr for each entry that replaces the file of an earlier one.
+void Warn(const char* path, const ArchiveReport& report) {
+  for (const std::string& warning : report.warnings) {
+    std::cerr << path << ": warning: " << warning << '\n';
+  }
+}
+
 // For an exe, a second line says whether it carries an Authenticode
 // signature; whether the signature is good is for "osslsigncode verify".
 int Verify(const char* path) {
@@ -111,6 +118,7 @@ int Verify(const char* path) {
     std::cerr << path << ": " << report.problem << '\n';
     return 1;
   }
+  Warn(path, report);
   const std::string signature =
       std::string("Authenticode signature: ") + DescribeSignatureState(file.signature);
   if (file.signature == SignatureState::kDamaged) {
@@ -130,6 +138,7 @@ int Extract(const char* path, const fs::path& folder) {
     return 1;
   }
   size_t count = ExtractArchive(file.archive(), file.size, report, folder);
+  Warn(path, report);
   std::cout << "OK " << count << " entries extracted\n";
   return 0;
 }

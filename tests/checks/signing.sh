@@ -42,8 +42,11 @@ grep -q MISMATCH "$work/flipped.txt" || { cat "$work/flipped.txt"; fail "no dige
 echo "a flipped payload byte fails verification"
 
 # Each refusal names its problem, fails and leaves nothing under the name.
+password=$(cat "$certs/password.txt")
 printf 'not the password\n' >"$work/wrong-password.txt"
-printf '%s\r\n' "$(cat "$certs/password.txt")" >"$work/crlf-password.txt"
+printf '%s\r\n' "$password" >"$work/crlf-password.txt"
+printf '%s\nextra' "$password" >"$work/two-lines.txt"
+printf '\n%s' "$password" >"$work/leading-line-feed.txt"
 refused() {  # <expected message part> <pkcs12> <password file>
   : >"$work/out.exe"
   if sh "$root/scripts/sign.sh" --pkcs12 "$2" --password-file "$3" \
@@ -58,7 +61,16 @@ refused "does not open" "$certs/good.p12" "$work/wrong-password.txt"
 refused "does not exist" "$certs/missing.p12" "$certs/password.txt"
 refused "does not exist" "$certs/good.p12" "$work/missing.txt"
 refused "must hold the password alone" "$certs/good.p12" "$work/crlf-password.txt"
+refused "must hold the password alone" "$certs/good.p12" "$work/two-lines.txt"
+refused "must hold the password alone" "$certs/good.p12" "$work/leading-line-feed.txt"
 refused "has expired" "$certs/expired.p12" "$certs/password.txt"
 refused "is not for code signing" "$certs/tls.p12" "$certs/password.txt"
 refused "is not a PKCS#12 file" "$certs/ca.pem" "$certs/password.txt"
+
+# The password alone with no line end at all is fine.
+printf '%s' "$password" >"$work/no-line-end.txt"
+sh "$root/scripts/sign.sh" --pkcs12 "$certs/good.p12" --password-file "$work/no-line-end.txt" \
+  "$dir/e2e_empty.exe" "$work/out.exe" >"$work/accepted.txt" 2>&1 ||
+  fail "a password without a line end was refused: $(cat "$work/accepted.txt")"
+echo "accepted: a password without a line end"
 rm -rf "$work"

@@ -7,6 +7,8 @@
 
 #include <cstdlib>
 
+#include "tools/payload_file.h"
+#include "tools/pe_resource.h"
 #include "tools/tests/pe_image.h"
 #include "tools/tests/test_folder.h"
 
@@ -17,8 +19,9 @@ struct Outcome {
   std::string out;  // stdout and stderr together
 };
 
-Outcome Pack(const std::string& arguments) {
-  std::string command = std::string(TALVORN_PACK_EXE) + " " + arguments + " 2>&1";
+// shell: commands for the shell to run first, such as limits.
+Outcome Pack(const std::string& arguments, const std::string& shell = "") {
+  std::string command = shell + TALVORN_PACK_EXE + " " + arguments + " 2>&1";
   FILE* pipe = popen(command.c_str(), "r");
   Outcome run{-1, ""};
   char buffer[4096];
@@ -113,24 +116,34 @@ std::string AsString(const Bytes& bytes) { return std::string(bytes.begin(), byt
 TEST(PackerCliTest, ExtractWritesWhatTheExtractorWrites) {
   TestFolder folder;
   const Bytes library = Text("MZ library, stored raw");
-  // Windows folds letter case: the later "READ ME.TXT" replaces "Read me.txt"
-  // in the folder first spelled "Docs".
-  std::filesystem::path archive = folder.Write("payload.bin", AsString(BuildArchive({
-      {"zlib1.dll", library},
-      {"Docs\\Read me.txt", Text("first")},
-      {"DOCS\\b.txt", Text("bee")},
-      {"docs\\READ ME.TXT", Text("second")},
-      {"empty.txt", {}},
-  })));
+  // Windows folds letter case: the later "READ ME.TXT" replaces the longer
+  // "Read me.txt" in the folder first spelled "Docs".
+  ArchiveWriter writer;
+  writer.AddFile("zlib1.dll", library);
+  writer.AddFile("Docs\\Read me.txt", Text("first, and longer than the second"));
+  writer.AddFile("DOCS\\b.txt", Text("bee"));
+  writer.AddFile("docs\\READ ME.TXT", Text("second"));
+  writer.AddFile("empty.txt", {});
+  writer.AppendEntry(0, "nothing.txt", {});  // no stored bytes: an empty file too
+  writer.AppendTrailer();
+  std::filesystem::path archive = folder.Write("payload.bin", AsString(writer.bytes()));
+  const std::string warning = archive.string() +
+      ": warning: entry 3 \"docs\\READ ME.TXT\" replaces the file of entry 1 \"Docs\\Read "
+      "me.txt\"\n";
+  EXPECT_EQ(Pack("verify " + Quote(archive)).out, warning + "OK 6 entries\n");
+  Outcome list = Pack("list " + Quote(archive));
+  EXPECT_NE(list.out.find("\nnothing.txt\tzlib\t0\t0\n"), std::string::npos) << list.out;
+
   std::filesystem::path out = folder.root() / "new" / "deeper";
   Outcome extract = Pack("extract " + Quote(archive) + " " + Quote(out));
   EXPECT_EQ(extract.exitCode, 0) << extract.out;
-  EXPECT_EQ(extract.out, "OK 5 entries extracted\n");
+  EXPECT_EQ(extract.out, warning + "OK 6 entries extracted\n");
   EXPECT_EQ(TestFolder::Tree(out), (std::map<std::string, std::string>{
                                        {"Docs", "/"},
                                        {"Docs/Read me.txt", "second"},
                                        {"Docs/b.txt", "bee"},
                                        {"empty.txt", ""},
+                                       {"nothing.txt", ""},
                                        {"zlib1.dll", AsString(library)},
                                    }));
 
@@ -138,7 +151,52 @@ TEST(PackerCliTest, ExtractWritesWhatTheExtractorWrites) {
   Outcome again = Pack("extract " + Quote(archive) + " " + Quote(out));
   EXPECT_EQ(again.exitCode, 1);
   EXPECT_EQ(again.out, "talvorn-pack: \"" + out.string() + "\" is not empty\n");
-  EXPECT_EQ(TestFolder::Tree(out).size(), 5u);
+  EXPECT_EQ(TestFolder::Tree(out).size(), 6u);
+}
+
+// A write that fails part way, here at the file size limit as on a full
+// disk: the entry and the cause are named, and what the extraction made is
+// gone while what was there before stays, so a second try can start afresh.
+TEST(PackerCliTest, AFailedExtractionRemovesWhatItMade) {
+  const std::string limit = "trap '' XFSZ; ulimit -f 4; ";  // 2,048 bytes a file
+  Bytes big;
+  for (int i = 0; big.size() < 10000; ++i) {
+    for (char c : std::to_string(i * 7919)) big.push_back(static_cast<uint8_t>(c));
+  }
+  const struct {
+    std::vector<NamedFile> files;
+    std::string failure;
+  } cases[] = {
+      {{{"zlib1.dll", Text("MZ")}, {"Docs\\a.txt", Text("a")}, {"Docs\\Deep\\big.bin", big}},
+       "entry 2 \"Docs\\Deep\\big.bin\": cannot write \"$OUT/Docs/Deep/big.bin\": File too "
+       "large"},
+      {{{"zlib1.dll", big}, {"a.txt", Text("a")}},
+       "entry 0 \"zlib1.dll\": cannot write \"$OUT/zlib1.dll\": File too large"},
+  };
+  for (const auto& test : cases) {
+    TestFolder folder;
+    const std::string bytes = AsString(BuildArchive(test.files));
+    std::filesystem::path archive = folder.Write("payload.bin", bytes);
+    folder.Write("kept/before.txt", "there before");
+    std::filesystem::create_directories(folder.root() / "empty");
+    for (const std::filesystem::path& out :
+         {folder.root() / "new" / "out", folder.root() / "kept" / "out", folder.root() / "empty"}) {
+      std::string failure = test.failure;
+      failure.replace(failure.find("$OUT"), 4, out.string());
+      Outcome extract = Pack("extract " + Quote(archive) + " " + Quote(out), limit);
+      EXPECT_EQ(extract.exitCode, 1);
+      EXPECT_EQ(extract.out, "talvorn-pack: " + failure +
+                                 "; the files and folders made by this extraction are removed\n");
+    }
+    EXPECT_EQ(TestFolder::Tree(folder.root()), (std::map<std::string, std::string>{
+                                                   {"empty", "/"},
+                                                   {"kept", "/"},
+                                                   {"kept/before.txt", "there before"},
+                                                   {"payload.bin", bytes},
+                                               }));
+    Outcome again = Pack("extract " + Quote(archive) + " " + Quote(folder.root() / "empty"));
+    EXPECT_EQ(again.exitCode, 0) << again.out;
+  }
 }
 
 TEST(PackerCliTest, ExtractRefusesBeforeWritingAnything) {
@@ -154,13 +212,14 @@ TEST(PackerCliTest, ExtractRefusesBeforeWritingAnything) {
       {damaged.bytes(),
        ": entry 2 \"b.txt\": the zlib stream is damaged (incorrect header check); nothing "
        "extracted\n"},
-      // Windows could make neither: the extractor would stop half-way.
+      // Windows could not make it: the extractor would stop half-way.
       {BuildArchive({{"zlib1.dll", Text("MZ")}, {"a.txt", Text("a")}, {"A.TXT\\b.txt", {}}}),
-       "talvorn-pack: \"A.TXT\\b.txt\" needs a folder where \"a.txt\" has a file: the "
-       "extractor would fail\n"},
-      {BuildArchive({{"zlib1.dll", Text("MZ")}, {"a\\b.txt", {}}, {"A", Text("a")}}),
-       "talvorn-pack: \"A\" needs a file where \"a\\b.txt\" has a folder: the extractor "
-       "would fail\n"},
+       ": entry 2 \"A.TXT\\b.txt\" needs a folder where entry 1 \"a.txt\" has a file: the "
+       "extractor would fail; nothing extracted\n"},
+      // The library's file would be emptied before it is loaded.
+      {BuildArchive({{"zlib1.dll", Text("MZ")}, {"Zlib1.DLL", Text("a")}}),
+       ": entry 1 \"Zlib1.DLL\" replaces the file of entry 0 \"zlib1.dll\" (Windows folds "
+       "letter case): the library would be emptied before it is loaded; nothing extracted\n"},
   };
   for (const auto& test : cases) {
     TestFolder folder;
@@ -172,6 +231,7 @@ TEST(PackerCliTest, ExtractRefusesBeforeWritingAnything) {
                                                                test.message.size())),
               test.message);
     EXPECT_FALSE(std::filesystem::exists(out));
+    EXPECT_EQ(Pack("verify " + Quote(archive)).exitCode, 1) << test.message;
   }
   TestFolder folder;
   std::filesystem::path archive =
@@ -233,16 +293,28 @@ TEST(PackerCliTest, ReadsExesAndSaysWhatIsWrongWithThem) {
   }
 }
 
-// The cross-built extractor, when the build gives its path: the same
-// entries and files as its payload archive.
+// The cross-built extractor, when the build gives its path: the reader finds
+// exactly the payload file that went into it, so the exe verifies, lists and
+// extracts like that file; the stub has no payload.
 TEST(PackerCliTest, ABuiltExtractorReadsLikeItsPayload) {
   const char* exe = std::getenv("TALVORN_SETUP_EXE");
   const char* payload = std::getenv("TALVORN_PAYLOAD_FILE");
-  if (!exe || !payload) GTEST_SKIP() << "run by ctest, which names the exe";
+  const char* stub = std::getenv("TALVORN_STUB_EXE");
+  if (!exe || !payload || !stub) GTEST_SKIP() << "run by ctest, which names the exes";
+  Bytes bytes = ReadFileBytes(exe);
+  PeResource found = FindPayloadResource(bytes.data(), bytes.size());
+  ASSERT_EQ(found.problem, PeProblem::kNone) << DescribePeProblem(found.problem);
+  EXPECT_EQ(Bytes(bytes.begin() + found.offset, bytes.begin() + found.offset + found.size),
+            ReadFileBytes(payload));
+  Bytes stubBytes = ReadFileBytes(stub);
+  EXPECT_EQ(FindPayloadResource(stubBytes.data(), stubBytes.size()).problem,
+            PeProblem::kNoPayload);
+
   Outcome verify = Pack(std::string("verify ") + exe);
   EXPECT_EQ(verify.exitCode, 0);
   EXPECT_EQ(verify.out.substr(0, verify.out.find('\n') + 1),
             Pack(std::string("verify ") + payload).out);
+  EXPECT_EQ(Pack(std::string("list ") + exe).out, Pack(std::string("list ") + payload).out);
   TestFolder out;
   ASSERT_EQ(Pack(std::string("extract ") + exe + " " + Quote(out.root() / "exe")).exitCode, 0);
   ASSERT_EQ(Pack(std::string("extract ") + payload + " " + Quote(out.root() / "bin")).exitCode,
