@@ -17,23 +17,12 @@ int installingSeen = 0;
 
 namespace {
 
-const char kSetupTitle[] = "Talvorn Installer";
-const char kInstallingTitle[] = "Talvorn Installer: Installing";
-
 BOOL CALLBACK CheckWindowTitle(HWND window, LPARAM foundAddress) {
-  char title[300];
-  if (GetWindowTextA(window, title, sizeof title) <= 0) return TRUE;
-  int* found = reinterpret_cast<int*>(foundAddress);
-  if (std::strcmp(title, kSetupTitle) == 0) {
-    *found = 1;
-    return FALSE;
-  }
-  if (std::strcmp(title, kInstallingTitle) == 0) {
-    *found = 1;
-    installingSeen = 1;
-    return FALSE;
-  }
-  return TRUE;
+  SetupTitle kind = SetupTitleOf(window);
+  if (kind == SetupTitle::kNone) return TRUE;
+  *reinterpret_cast<int*>(foundAddress) = 1;
+  if (kind == SetupTitle::kInstalling) installingSeen = 1;
+  return FALSE;
 }
 
 // The folder's path for the argument string; a folder the shell cannot name
@@ -44,6 +33,16 @@ void AppendFolderArgument(wchar_t* arguments, bool found, wchar_t* folder) {
 }
 
 }  // namespace
+
+SetupTitle SetupTitleOf(HWND window) {
+  char title[300];
+  if (GetWindowTextA(window, title, sizeof title) <= 0) return SetupTitle::kNone;
+  if (std::strcmp(title, "Talvorn Installer") == 0) return SetupTitle::kRunning;
+  if (std::strcmp(title, "Talvorn Installer: Installing") == 0) {
+    return SetupTitle::kInstalling;
+  }
+  return SetupTitle::kNone;
+}
 
 int FindSetupWindow() {
   int found = 0;

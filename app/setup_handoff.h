@@ -16,6 +16,12 @@ extern int installingSeen;
 // removing tmp-n.
 int RunSetupProgram(HWND dialog, const wchar_t* tempDirectory);
 
+// What a window's whole title, compared byte for byte, says of the setup
+// program: "Talvorn Installer" (running), "Talvorn Installer: Installing",
+// or neither (also for a window without a title).
+enum class SetupTitle { kNone, kRunning, kInstalling };
+SetupTitle SetupTitleOf(HWND window);
+
 // 1 when some top-level window (of any process, visible or not) bears one of
 // the two setup titles; the first such window in enumeration order decides.
 int FindSetupWindow();

@@ -1,11 +1,10 @@
 #include "app/single_run.h"
 
-#include <cstring>
-
-const wchar_t kSingleRunName[] = L"Global\\TalvornExtractorRun";
+#include "app/setup_handoff.h"
 
 namespace {
 
+const wchar_t kSingleRunName[] = L"Global\\TalvornExtractorRun";
 const wchar_t kRunMark[] = L"TalvornExtractorRun";
 
 // Never closed: it goes with the process.
@@ -33,10 +32,7 @@ BOOL CALLBACK FindFrontWindow(HWND window, LPARAM searchAddress) {
     search->front = window;
     return FALSE;
   }
-  char title[300];
-  if (search->front == nullptr && GetWindowTextA(window, title, sizeof title) > 0 &&
-      (std::strcmp(title, "Talvorn Installer") == 0 ||
-       std::strcmp(title, "Talvorn Installer: Installing") == 0)) {
+  if (search->front == nullptr && SetupTitleOf(window) != SetupTitle::kNone) {
     search->front = window;  // the setup program, unless the copy shows one
   }
   return TRUE;

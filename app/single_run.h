@@ -5,10 +5,8 @@
 
 #include <windows.h>
 
-// The object that the first run holds for its whole life.
-extern const wchar_t kSingleRunName[];
-
-// True for the only run. False when another copy holds the object: this one
+// True for the only run, which holds the mutex "Global\TalvornExtractorRun"
+// for its whole life. False when another copy holds it: this one
 // then brings that copy's window to the front and should end at once. When
 // the object cannot be made at all the run goes ahead.
 bool ClaimSingleRun();

@@ -24,6 +24,7 @@
 #include "compression/inflate_file.h"
 #include "payload/archive.h"
 #include "payload/extract.h"
+#include "payload/temp_directory.h"
 #include "support/errors.h"
 #include "support/log.h"
 #include "support/seams.h"

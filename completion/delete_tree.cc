@@ -27,15 +27,37 @@ HANDLE HoldFolder(const wchar_t* path) {
                      nullptr);
 }
 
-// Asked of the open entry and of its name: where the system cannot open a
-// link itself (Wine follows it), the name still tells.
-bool IsLink(HANDLE entry, const wchar_t* path) {
-  BY_HANDLE_FILE_INFORMATION info;
+// The open entry's information, unless it is a link. Asked of the entry and
+// of its name: where the system cannot open a link itself (Wine follows it),
+// the name still tells.
+bool ReadUnlessLink(HANDLE entry, const wchar_t* path,
+                    BY_HANDLE_FILE_INFORMATION* info) {
   DWORD named = GetFileAttributesW(path);
-  return !GetFileInformationByHandle(entry, &info) ||
-         (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0 ||
-         named == INVALID_FILE_ATTRIBUTES ||
-         (named & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
+  return entry != INVALID_HANDLE_VALUE &&
+         GetFileInformationByHandle(entry, info) &&
+         (info->dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0 &&
+         named != INVALID_FILE_ATTRIBUTES &&
+         (named & FILE_ATTRIBUTE_REPARSE_POINT) == 0;
+}
+
+// The fallback where the system has no POSIX-semantics disposition: the mark
+// is cleared on the handle and put back if the entry still cannot go.
+bool ClearMarkAndDispose(HANDLE entry, const BY_HANDLE_FILE_INFORMATION& info) {
+  FILE_BASIC_INFO basic = {};  // zero times: left as they are
+  basic.FileAttributes = info.dwFileAttributes & ~FILE_ATTRIBUTE_READONLY;
+  if (basic.FileAttributes == 0) basic.FileAttributes = FILE_ATTRIBUTE_NORMAL;
+  if (!SetFileInformationByHandle(entry, FileBasicInfo, &basic, sizeof basic)) {
+    return false;
+  }
+  FILE_DISPOSITION_INFO dispose = {TRUE};
+  if (SetDisposition(entry, kDispositionDelete | kDispositionPosixSemantics) ||
+      SetFileInformationByHandle(entry, FileDispositionInfo, &dispose,
+                                 sizeof dispose)) {
+    return true;
+  }
+  basic.FileAttributes = info.dwFileAttributes;
+  SetFileInformationByHandle(entry, FileBasicInfo, &basic, sizeof basic);
+  return false;
 }
 
 }  // namespace
@@ -46,35 +68,15 @@ bool DeleteReadOnlyEntry(const wchar_t* path) {
       FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
       OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS,
       nullptr);
-  if (entry == INVALID_HANDLE_VALUE) return false;
   BY_HANDLE_FILE_INFORMATION info;
-  bool deleted = false;
-  if (!IsLink(entry, path) && GetFileInformationByHandle(entry, &info) &&
-      info.nNumberOfLinks == 1) {
-    // As current Windows deletes: the name goes at once, even while a
-    // scanner still has the file open, and the mark need not be cleared.
-    deleted = SetDisposition(entry, kDispositionDelete |
-                                        kDispositionPosixSemantics |
-                                        kDispositionIgnoreReadOnly);
-    if (!deleted) {
-      FILE_BASIC_INFO basic = {};  // zero times: left as they are
-      basic.FileAttributes = info.dwFileAttributes & ~FILE_ATTRIBUTE_READONLY;
-      if (basic.FileAttributes == 0) basic.FileAttributes = FILE_ATTRIBUTE_NORMAL;
-      FILE_DISPOSITION_INFO dispose = {TRUE};
-      if (SetFileInformationByHandle(entry, FileBasicInfo, &basic, sizeof basic)) {
-        deleted = SetDisposition(entry, kDispositionDelete |
-                                            kDispositionPosixSemantics) ||
-                  SetFileInformationByHandle(entry, FileDispositionInfo,
-                                             &dispose, sizeof dispose);
-        if (!deleted) {
-          // Still not deletable: it stays as it was found.
-          basic.FileAttributes = info.dwFileAttributes;
-          SetFileInformationByHandle(entry, FileBasicInfo, &basic, sizeof basic);
-        }
-      }
-    }
-  }
-  CloseHandle(entry);
+  // As current Windows deletes: the name goes at once, even while a scanner
+  // still has the file open, and the mark need not be cleared.
+  bool deleted = ReadUnlessLink(entry, path, &info) && info.nNumberOfLinks == 1 &&
+                 (SetDisposition(entry, kDispositionDelete |
+                                            kDispositionPosixSemantics |
+                                            kDispositionIgnoreReadOnly) ||
+                  ClearMarkAndDispose(entry, info));
+  if (entry != INVALID_HANDLE_VALUE) CloseHandle(entry);
   return deleted;
 }
 
@@ -120,7 +122,8 @@ int DeleteDirectoryTree(const wchar_t* path) {
   // link away without following it. A pattern that does not fit would search
   // some other folder; the tree is then treated as empty too.
   HANDLE held = HoldFolder(path);
-  bool walk = held != INVALID_HANDLE_VALUE && !IsLink(held, path) &&
+  BY_HANDLE_FILE_INFORMATION info;
+  bool walk = ReadUnlessLink(held, path, &info) &&
               FormatText(pattern, kTreePathSize, L"%s\\*.*", path);
   if (walk) {
     int isEntry = 0;
@@ -147,15 +150,10 @@ int DeleteDirectoryTree(const wchar_t* path) {
     }
     FileSearchClose(&search);
   }
-  DWORD attributes = FILE_ATTRIBUTE_DIRECTORY;
-  BY_HANDLE_FILE_INFORMATION info;
-  if (held != INVALID_HANDLE_VALUE) {
-    if (GetFileInformationByHandle(held, &info)) attributes = info.dwFileAttributes;
-    CloseHandle(held);
-  }
+  if (held != INVALID_HANDLE_VALUE) CloseHandle(held);
   if (RemoveDirectoryW(path)) return 1;
   // Windows refuses to remove a folder marked read-only.
-  return walk && (attributes & FILE_ATTRIBUTE_READONLY) != 0 &&
+  return walk && (info.dwFileAttributes & FILE_ATTRIBUTE_READONLY) != 0 &&
                  DeleteReadOnlyEntry(path)
              ? 1
              : 0;

@@ -4,6 +4,7 @@
 #include "compression/inflate_file.h"
 #include "compression/zlib_binding.h"
 #include "payload/archive.h"
+#include "payload/temp_directory.h"
 #include "support/bytes.h"
 #include "support/errors.h"
 #include "support/file_util.h"

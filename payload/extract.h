@@ -7,8 +7,6 @@
 
 #include <cstdint>
 
-#include "payload/temp_directory.h"
-
 const size_t kPathSize = 256;  // module, extractor folder, tmp-n, entry paths
 const int kPayloadResourceId = 100;
 

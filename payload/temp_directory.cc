@@ -2,7 +2,7 @@
 
 #include <winternl.h>
 
-#include "payload/extract.h"
+#include "payload/extract.h"  // kPathSize
 #include "support/errors.h"
 #include "support/folder_security.h"
 #include "support/text.h"
@@ -11,7 +11,7 @@ namespace {
 
 HANDLE heldDirectory = INVALID_HANDLE_VALUE;
 
-enum class Made { kMade, kTaken, kFailed };
+enum class Made { kMade, kTaken, kFailed };  // kTaken: try the next number
 
 // Only data access takes part in sharing checks: listing the folder makes
 // the missing delete sharing hold against everyone else.
@@ -37,20 +37,16 @@ Fn NtdllFunction(const char* name) {
 
 // Made and opened in one call, so that no other process can take the name
 // between the two. Looked up rather than imported: the exe imports nothing
-// from ntdll.
-bool MakeAndHoldAtOnce(const wchar_t* path, SECURITY_DESCRIPTOR* descriptor,
-                       Made* made) {
+// from ntdll, which every Windows and Wine has.
+Made MakeAndHold(const wchar_t* path, SECURITY_DESCRIPTOR* descriptor) {
   auto create = NtdllFunction<NtCreateFileFn>("NtCreateFile");
   auto toNtPath =
       NtdllFunction<DosPathToNtPathFn>("RtlDosPathNameToNtPathName_U");
   auto freeString = NtdllFunction<FreeUnicodeStringFn>("RtlFreeUnicodeString");
-  if (create == nullptr || toNtPath == nullptr || freeString == nullptr) {
-    return false;
-  }
   UNICODE_STRING name;
-  if (!toNtPath(path, &name, nullptr, nullptr)) {
-    *made = Made::kFailed;
-    return true;
+  if (create == nullptr || toNtPath == nullptr || freeString == nullptr ||
+      !toNtPath(path, &name, nullptr, nullptr)) {
+    return Made::kFailed;
   }
   OBJECT_ATTRIBUTES object;
   InitializeObjectAttributes(&object, &name, OBJ_CASE_INSENSITIVE, nullptr,
@@ -63,31 +59,9 @@ bool MakeAndHoldAtOnce(const wchar_t* path, SECURITY_DESCRIPTOR* descriptor,
   freeString(&name);
   if (result >= 0) {
     heldDirectory = handle;
-    *made = Made::kMade;
-  } else {
-    *made = result == kNameCollision ? Made::kTaken : Made::kFailed;
+    return Made::kMade;
   }
-  return true;
-}
-
-// Where the system lacks the call: made, then opened at once.
-Made MakeThenHold(const wchar_t* path, SECURITY_DESCRIPTOR* descriptor) {
-  SECURITY_ATTRIBUTES attributes = {sizeof attributes, descriptor, FALSE};
-  if (!CreateDirectoryW(path, descriptor ? &attributes : nullptr)) {
-    return GetLastError() == ERROR_ALREADY_EXISTS ? Made::kTaken
-                                                  : Made::kFailed;
-  }
-  HANDLE handle = CreateFileW(
-      path, kHeldAccess, kHeldSharing, nullptr, OPEN_EXISTING,
-      FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
-  if (handle != INVALID_HANDLE_VALUE) heldDirectory = handle;
-  return Made::kMade;
-}
-
-Made MakeAndHold(const wchar_t* path, SECURITY_DESCRIPTOR* descriptor) {
-  Made made;
-  if (MakeAndHoldAtOnce(path, descriptor, &made)) return made;
-  return MakeThenHold(path, descriptor);
+  return result == kNameCollision ? Made::kTaken : Made::kFailed;
 }
 
 // The descriptor for this process's token; none when the token cannot be

@@ -4,6 +4,7 @@
 
 #include "compression/zlib_binding.h"
 #include "payload/archive.h"
+#include "payload/temp_directory.h"
 #include "support/errors.h"
 #include "support/folder_security.h"
 #include "tests/payload_test_support.h"
