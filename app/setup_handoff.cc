@@ -4,6 +4,7 @@
 
 #include <cstring>
 
+#include "app/window_level.h"
 #include "completion/basic_install.h"
 #include "completion/complete_install.h"
 #include "completion/delete_tree.h"
@@ -37,11 +38,16 @@ void AppendFolderArgument(wchar_t* arguments, bool found, wchar_t* folder) {
 SetupTitle SetupTitleOf(HWND window) {
   char title[300];
   if (GetWindowTextA(window, title, sizeof title) <= 0) return SetupTitle::kNone;
-  if (std::strcmp(title, "Talvorn Installer") == 0) return SetupTitle::kRunning;
+  SetupTitle kind = SetupTitle::kNone;
+  if (std::strcmp(title, "Talvorn Installer") == 0) kind = SetupTitle::kRunning;
   if (std::strcmp(title, "Talvorn Installer: Installing") == 0) {
-    return SetupTitle::kInstalling;
+    kind = SetupTitle::kInstalling;
   }
-  return SetupTitle::kNone;
+  // The level is read only for the few windows whose title matches.
+  if (kind != SetupTitle::kNone && !WindowAtOurLevel(window)) {
+    return SetupTitle::kNone;
+  }
+  return kind;
 }
 
 int FindSetupWindow() {

@@ -18,12 +18,14 @@ int RunSetupProgram(HWND dialog, const wchar_t* tempDirectory);
 
 // What a window's whole title, compared byte for byte, says of the setup
 // program: "Talvorn Installer" (running), "Talvorn Installer: Installing",
-// or neither (also for a window without a title).
+// or neither (also for a window without a title, and for one of a process
+// below this one's integrity level or of a level that cannot be read).
 enum class SetupTitle { kNone, kRunning, kInstalling };
 SetupTitle SetupTitleOf(HWND window);
 
-// 1 when some top-level window (of any process, visible or not) bears one of
-// the two setup titles; the first such window in enumeration order decides.
+// 1 when some top-level window (visible or not, of a process at this one's
+// integrity level or above) bears one of the two setup titles; the first such
+// window in enumeration order decides.
 int FindSetupWindow();
 
 // Waits up to 10 s for a setup window to appear, then until none is left.

@@ -1,14 +1,91 @@
 #include "app/single_run.h"
 
 #include "app/setup_handoff.h"
+#include "app/window_level.h"
+#include "support/folder_security.h"
+#include "support/object_security.h"
 
 namespace {
 
-const wchar_t kSingleRunName[] = L"Global\\TalvornExtractorRun";
+const wchar_t kNamespaceAlias[] = L"TalvornExtractor";
+const wchar_t kNamespacedName[] = L"TalvornExtractor\\Run";
+const wchar_t kGlobalName[] = L"Global\\TalvornExtractorRun";
 const wchar_t kRunMark[] = L"TalvornExtractorRun";
+// DIRECTORY_ALL_ACCESS, which only the kernel's headers name.
+const DWORD kNamespaceAccess = STANDARD_RIGHTS_REQUIRED | 0xF;
 
-// Never closed: it goes with the process.
+// Never closed: they go with the process.
+HANDLE runNamespace = nullptr;
 HANDLE runObject = nullptr;
+
+// Typed by the declaration, which decltype leaves unreferenced: no import.
+template <typename Fn>
+Fn* KernelCall(const char* name) {
+  return reinterpret_cast<Fn*>(reinterpret_cast<void*>(
+      GetProcAddress(GetModuleHandleW(L"kernel32.dll"), name)));
+}
+
+// A private namespace whose boundary only Administrators can be within and
+// whose DACL lets only SYSTEM and Administrators open it: no one else can put
+// an object in it. Looked up at run time, since systems without private
+// namespaces must still start. Wine has none: its CreateBoundaryDescriptorW
+// fails, and its AddSIDToBoundaryDescriptor, where it has one, ends the
+// process, so that is called only with a descriptor made.
+bool OpenRunNamespace(HANDLE token) {
+  auto createBoundary = KernelCall<decltype(CreateBoundaryDescriptorW)>(
+      "CreateBoundaryDescriptorW");
+  auto addSid = KernelCall<decltype(AddSIDToBoundaryDescriptor)>(
+      "AddSIDToBoundaryDescriptor");
+  auto createNamespace = KernelCall<decltype(CreatePrivateNamespaceW)>(
+      "CreatePrivateNamespaceW");
+  auto openNamespace =
+      KernelCall<decltype(OpenPrivateNamespaceW)>("OpenPrivateNamespaceW");
+  if (!createBoundary || !addSid || !createNamespace || !openNamespace) {
+    return false;
+  }
+  // Never freed, like the namespace.
+  HANDLE boundary = createBoundary(kNamespaceAlias, 0);
+  if (boundary == nullptr) return false;
+  BYTE administrators[SECURITY_MAX_SID_SIZE];
+  DWORD size = sizeof administrators;
+  ObjectSecurity security;
+  if (!CreateWellKnownSid(WinBuiltinAdministratorsSid, nullptr, administrators,
+                          &size) ||
+      !addSid(&boundary, administrators) ||
+      !BuildObjectSecurity(token, kNamespaceAccess, &security)) {
+    return false;
+  }
+  SECURITY_ATTRIBUTES attributes = {sizeof attributes, &security.descriptor,
+                                    FALSE};
+  runNamespace = createNamespace(&attributes, boundary, kNamespaceAlias);
+  // Made by another run, it exists already.
+  if (runNamespace == nullptr) {
+    runNamespace = openNamespace(boundary, kNamespaceAlias);
+  }
+  return runNamespace != nullptr;
+}
+
+// True when another run holds the object. A name taken by anyone else (an
+// owner no run has, an object we may not open, one of another type) is a
+// squat, and this run goes on as the only one.
+bool AnotherRunHolds(HANDLE token) {
+  // Only an elevated run is within the namespace's boundary.
+  bool inNamespace = TokenIsAdministrator(token) && OpenRunNamespace(token);
+  ObjectSecurity security;
+  if (!BuildObjectSecurity(token, MUTEX_ALL_ACCESS, &security)) return false;
+  SECURITY_ATTRIBUTES attributes = {sizeof attributes, &security.descriptor,
+                                    FALSE};
+  HANDLE object = CreateMutexW(&attributes, FALSE,
+                               inNamespace ? kNamespacedName : kGlobalName);
+  if (object == nullptr) return false;
+  if (GetLastError() != ERROR_ALREADY_EXISTS) {
+    runObject = object;
+    return false;
+  }
+  bool another = OwnedLikeARun(object, token);
+  CloseHandle(object);
+  return another;
+}
 
 struct Search {
   DWORD process;  // of the running copy's marked dialog, 0 until found
@@ -17,7 +94,9 @@ struct Search {
 
 BOOL CALLBACK FindMarkedDialog(HWND window, LPARAM searchAddress) {
   auto* search = reinterpret_cast<Search*>(searchAddress);
-  if (GetPropW(window, kRunMark) == nullptr) return TRUE;
+  if (GetPropW(window, kRunMark) == nullptr || !WindowAtOurLevel(window)) {
+    return TRUE;
+  }
   GetWindowThreadProcessId(window, &search->process);
   return FALSE;
 }
@@ -32,8 +111,10 @@ BOOL CALLBACK FindFrontWindow(HWND window, LPARAM searchAddress) {
     search->front = window;
     return FALSE;
   }
+  // The setup program, unless the copy shows one; its title counts only at
+  // this level or above.
   if (search->front == nullptr && SetupTitleOf(window) != SetupTitle::kNone) {
-    search->front = window;  // the setup program, unless the copy shows one
+    search->front = window;
   }
   return TRUE;
 }
@@ -49,11 +130,10 @@ void BringRunningCopyForward() {
 }  // namespace
 
 bool ClaimSingleRun() {
-  runObject = CreateMutexW(nullptr, FALSE, kSingleRunName);
-  DWORD error = GetLastError();
-  // Made by another user's run, it exists but may not be opened.
-  bool another = runObject != nullptr ? error == ERROR_ALREADY_EXISTS
-                                      : error == ERROR_ACCESS_DENIED;
+  HANDLE token = nullptr;
+  if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token)) return true;
+  bool another = AnotherRunHolds(token);
+  CloseHandle(token);
   if (!another) return true;
   BringRunningCopyForward();
   return false;

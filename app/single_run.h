@@ -5,10 +5,13 @@
 
 #include <windows.h>
 
-// True for the only run, which holds the mutex "Global\TalvornExtractorRun"
-// for its whole life. False when another copy holds it: this one
-// then brings that copy's window to the front and should end at once. When
-// the object cannot be made at all the run goes ahead.
+// True for the only run, which holds a mutex for its whole life: in a private
+// namespace only administrators can reach, or, where that cannot be made or
+// opened, "Global\TalvornExtractorRun". False when another copy holds it:
+// this one then brings that copy's window to the front and should end at
+// once. A name that someone else took first does not count (see
+// support/object_security.h), and when no object can be made at all the run
+// goes ahead.
 bool ClaimSingleRun();
 
 // Marks the progress dialog, so that a second copy can find the first one.

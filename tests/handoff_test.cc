@@ -8,6 +8,8 @@
 #include "app/progress_dialog.h"
 #include "support/errors.h"
 #include "support/log.h"
+#include "support/process_level.h"
+#include "support/seams.h"
 #include "tests/test_support.h"
 
 namespace {
@@ -22,6 +24,55 @@ Window MakeWindow(const char* title) {
   return Window(CreateWindowExA(0, "STATIC", title, WS_POPUP, 0, 0, 10, 10,
                                 nullptr, nullptr, nullptr, nullptr));
 }
+
+// Replaces the integrity-level check while alive: this process runs at own,
+// every other one at others (0: cannot be read).
+class FakeLevels {
+ public:
+  FakeLevels(DWORD own, DWORD others) {
+    ownLevel = own;
+    otherLevel = others;
+    seams::processLevel = Level;
+  }
+  ~FakeLevels() { seams::processLevel = ProcessIntegrityLevel; }
+
+ private:
+  static DWORD Level(DWORD process) {
+    return process == GetCurrentProcessId() ? ownLevel : otherLevel;
+  }
+  static DWORD ownLevel, otherLevel;
+};
+DWORD FakeLevels::ownLevel, FakeLevels::otherLevel;
+
+// The setup stand-in, showing its window titled "Talvorn Installer:
+// Installing" for a few seconds; ended when the test is done with it.
+class SetupStandin {
+ public:
+  explicit SetupStandin(const std::wstring& folder) {
+    SetEnvironmentVariableW(L"TALVORN_SETUP_SCRIPT", L"installing,wait=5000");
+    SetEnvironmentVariableW(L"TALVORN_RECORD_FILE",
+                            (folder + L"\\records.txt").c_str());
+    std::wstring command =
+        L"\"" + ProgramFolder() + L"\\..\\testkit\\InstallTalvorn.exe\"";
+    STARTUPINFOW startup = {sizeof startup};
+    started_ = CreateProcessW(nullptr, &command[0], nullptr, nullptr, FALSE, 0,
+                              nullptr, folder.c_str(), &startup, &process_);
+    SetEnvironmentVariableW(L"TALVORN_SETUP_SCRIPT", nullptr);
+    SetEnvironmentVariableW(L"TALVORN_RECORD_FILE", nullptr);
+  }
+  ~SetupStandin() {
+    if (!started_) return;
+    TerminateProcess(process_.hProcess, 0);
+    WaitForSingleObject(process_.hProcess, 5000);
+    CloseHandle(process_.hProcess);
+    CloseHandle(process_.hThread);
+  }
+  bool started() const { return started_; }
+
+ private:
+  bool started_ = false;
+  PROCESS_INFORMATION process_ = {};
+};
 
 class HandoffTest : public ExtractorTest {};
 
@@ -58,6 +109,35 @@ TEST_F(HandoffTest, WithBothTitlesTheFirstWindowMetDecides) {
   EnumWindows(FirstSetupTitle, reinterpret_cast<LPARAM>(&first));
   EXPECT_EQ(1, FindSetupWindow());
   EXPECT_EQ(first == "Talvorn Installer: Installing" ? 1 : 0, installingSeen);
+}
+
+// A program of a standard user (below the elevated extractor's level) could
+// show the setup titles and so steer the run: another process's window
+// counts only at this process's level or above, and never when either level
+// cannot be read. This process's own windows count as before.
+TEST_F(HandoffTest, OnlySetupWindowsAtOurLevelOrAboveCount) {
+  SetupStandin setup(scratch.path());
+  ASSERT_TRUE(setup.started());
+  // Wine runs every process at one level, so the real check lets it count.
+  for (int i = 0; i < 100 && !FindSetupWindow(); ++i) Sleep(50);
+  ASSERT_EQ(1, installingSeen);
+  const struct {
+    DWORD own, other;
+    int found;
+  } cases[] = {{0x3000, 0x3000, 1}, {0x3000, 0x4000, 1}, {0x2000, 0x3000, 1},
+               {0x3000, 0x2000, 0}, {0x3000, 0, 0},      {0, 0x3000, 0}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(testing::Message() << std::hex << c.own << " " << c.other);
+    FakeLevels levels(c.own, c.other);
+    ResetHandoffForTesting();
+    EXPECT_EQ(c.found, FindSetupWindow());
+    EXPECT_EQ(c.found, installingSeen);
+  }
+  FakeLevels lower(0x3000, 0x2000);
+  ResetHandoffForTesting();
+  Window own = MakeWindow("Talvorn Installer");
+  EXPECT_EQ(1, FindSetupWindow());
+  EXPECT_EQ(0, installingSeen);
 }
 
 TEST_F(HandoffTest, ArgumentStringHasThreeQuotedFieldsOfUtf16Base64) {

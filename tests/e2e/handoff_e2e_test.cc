@@ -3,6 +3,7 @@
 // checked from outside by the boxes, the programs started, disk and registry.
 #include "tests/e2e/e2e_support.h"
 
+#include <sddl.h>
 #include <shlobj.h>
 
 #include <algorithm>
@@ -102,6 +103,49 @@ TEST_F(HandoffEndToEndTest, ASecondCopyStartedMeanwhileDoesNothing) {
   EXPECT_FALSE(PathExists(folder + L"\\tmp-2"));
   EXPECT_FALSE(run.tmpLeft);
   EXPECT_FALSE(run.logLeft);
+}
+
+// A program of a standard user takes the single-run name first, as the only
+// one who may use it: a mutex owned by the token's user, open to that user
+// or to nobody. Only an administrator's run can own the genuine one, so the
+// extractor runs as if it were alone.
+TEST_F(HandoffEndToEndTest, ASquattedSingleRunNameDoesNotStopTheRun) {
+  HANDLE token = nullptr;
+  ASSERT_TRUE(OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token));
+  union {
+    TOKEN_USER user;
+    BYTE bytes[sizeof(TOKEN_USER) + SECURITY_MAX_SID_SIZE];
+  } user;
+  DWORD size = sizeof user;
+  ASSERT_TRUE(GetTokenInformation(token, TokenUser, &user, size, &size));
+  CloseHandle(token);
+  wchar_t* sid = nullptr;
+  ASSERT_TRUE(ConvertSidToStringSidW(user.user.User.Sid, &sid));
+  std::wstring standardUser = sid;
+  LocalFree(sid);
+  for (const std::wstring& allowed : {L"(A;;GA;;;" + standardUser + L")", std::wstring()}) {
+    std::wstring descriptor = L"O:" + standardUser + L"D:P" + allowed;
+    SCOPED_TRACE(Narrow(descriptor));
+    SECURITY_ATTRIBUTES attributes = {sizeof attributes, nullptr, FALSE};
+    ASSERT_TRUE(ConvertStringSecurityDescriptorToSecurityDescriptorW(
+        descriptor.c_str(), SDDL_REVISION_1, &attributes.lpSecurityDescriptor,
+        nullptr));
+    HANDLE squat = CreateMutexW(&attributes, FALSE, L"Global\\TalvornExtractorRun");
+    DWORD error = GetLastError();
+    LocalFree(attributes.lpSecurityDescriptor);
+    ASSERT_NE(nullptr, squat);
+    EXPECT_EQ(0u, error);
+    RemoveTree(folder);
+    CreateDirectoryW(folder.c_str(), nullptr);
+    ClearInstallLocations();
+    Outcome run = Start({L"e2e_demo.exe", "show,wait=300,install", {"Complete=OK"}});
+    CloseHandle(squat);
+    EXPECT_EQ(0u, run.exitCode);
+    EXPECT_EQ(std::vector<Box>{Complete()}, run.boxes);
+    EXPECT_EQ(1u, run.Events("Talvorn Server.exe", "start").size());
+    EXPECT_FALSE(run.tmpLeft);
+    EXPECT_FALSE(run.logLeft);
+  }
 }
 
 // Another program of the same user tries, from before tmp-1 exists until the

@@ -1,0 +1,77 @@
+#include "support/object_security.h"
+
+#include "support/folder_security.h"
+
+namespace {
+
+// TOKEN_USER holds a SID of at most the largest size.
+union UserRecord {
+  TOKEN_USER user;
+  BYTE bytes[sizeof(TOKEN_USER) + SECURITY_MAX_SID_SIZE];
+};
+
+bool ReadUser(HANDLE token, UserRecord* user) {
+  DWORD size = sizeof *user;
+  return GetTokenInformation(token, TokenUser, user, size, &size) != FALSE;
+}
+
+bool IsWellKnown(PSID sid, WELL_KNOWN_SID_TYPE type) {
+  BYTE known[SECURITY_MAX_SID_SIZE];
+  DWORD size = sizeof known;
+  return CreateWellKnownSid(type, nullptr, known, &size) &&
+         EqualSid(sid, known);
+}
+
+}  // namespace
+
+bool BuildObjectSecurity(HANDLE token, DWORD rights, ObjectSecurity* security) {
+  UserRecord user;
+  BYTE system[SECURITY_MAX_SID_SIZE];
+  BYTE administrators[SECURITY_MAX_SID_SIZE];
+  DWORD systemSize = sizeof system;
+  DWORD administratorsSize = sizeof administrators;
+  if (!ReadUser(token, &user) ||
+      !CreateWellKnownSid(WinLocalSystemSid, nullptr, system, &systemSize) ||
+      !CreateWellKnownSid(WinBuiltinAdministratorsSid, nullptr, administrators,
+                          &administratorsSize)) {
+    return false;
+  }
+  bool administrator = TokenIsAdministrator(token);
+  PSID granted[] = {system, administrators, user.user.User.Sid};
+  auto* acl = reinterpret_cast<ACL*>(security->acl);
+  if (!InitializeAcl(acl, sizeof security->acl, ACL_REVISION)) return false;
+  for (int i = 0; i < (administrator ? 2 : 3); ++i) {
+    if (!AddAccessAllowedAce(acl, ACL_REVISION, rights, granted[i])) return false;
+  }
+  // Held by the copy in the record: the descriptor keeps a pointer.
+  PSID owner = administrator ? administrators : user.user.User.Sid;
+  SECURITY_DESCRIPTOR* descriptor = &security->descriptor;
+  return CopySid(sizeof security->owner, security->owner, owner) &&
+         InitializeSecurityDescriptor(descriptor,
+                                      SECURITY_DESCRIPTOR_REVISION) &&
+         SetSecurityDescriptorOwner(descriptor, security->owner, FALSE) &&
+         SetSecurityDescriptorDacl(descriptor, TRUE, acl, FALSE) &&
+         SetSecurityDescriptorControl(descriptor, SE_DACL_PROTECTED,
+                                      SE_DACL_PROTECTED);
+}
+
+bool OwnedLikeARun(HANDLE object, HANDLE token) {
+  // Owner only: a self-relative header and one SID.
+  DWORD buffer[(sizeof(SECURITY_DESCRIPTOR) + SECURITY_MAX_SID_SIZE) / 4 + 1];
+  DWORD size = 0;
+  PSID owner = nullptr;
+  BOOL defaulted = FALSE;
+  if (!GetKernelObjectSecurity(object, OWNER_SECURITY_INFORMATION, buffer,
+                               sizeof buffer, &size) ||
+      !GetSecurityDescriptorOwner(buffer, &owner, &defaulted) ||
+      owner == nullptr) {
+    return false;
+  }
+  if (IsWellKnown(owner, WinBuiltinAdministratorsSid) ||
+      IsWellKnown(owner, WinLocalSystemSid)) {
+    return true;
+  }
+  UserRecord user;
+  return !TokenIsAdministrator(token) && ReadUser(token, &user) &&
+         EqualSid(owner, user.user.User.Sid);
+}
