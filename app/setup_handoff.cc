@@ -8,6 +8,8 @@
 #include "completion/basic_install.h"
 #include "completion/complete_install.h"
 #include "completion/delete_tree.h"
+#include "completion/install_folder.h"
+#include "payload/held_files.h"
 #include "payload/temp_directory.h"
 #include "support/base64.h"
 #include "support/file_util.h"
@@ -96,6 +98,9 @@ int RunSetupProgram(HWND dialog, const wchar_t* tempDirectory) {
         dialog, L"open", setupPath, arguments, nullptr, SW_SHOWNORMAL)));
     launched = launchResult > 32;
   }
+  // Held since it was written, so that what was started is what was packed;
+  // the setup program may do with its own file as it likes now.
+  ReleaseHeldFile(L"InstallTalvorn.exe");
   if (!launched) {
     wchar_t text[200];
     FormatText(text, 200, L"Error launching installer%s. Error=%d", L"",
@@ -115,11 +120,14 @@ int RunSetupProgram(HWND dialog, const wchar_t* tempDirectory) {
   if (fallback && BasicInstall(tempDirectory) == 1) {
     CompleteInstall(tempDirectory);
   }
+  ReleaseInstallFolder();
+  ReleaseHeldFiles();
   // Held from its creation until now, so that nothing outside the run could
-  // move it or put anything else in its place; the removal holds each
-  // folder again while it empties it.
-  ReleaseTempDirectory();
-  return DeleteDirectoryTree(tempDirectory);
+  // move it or put anything else in its place, and held on while it is
+  // emptied; the removal holds each folder inside again while it empties it.
+  HANDLE held = TakeTempDirectory();
+  if (held == INVALID_HANDLE_VALUE) return DeleteDirectoryTree(tempDirectory);
+  return DeleteHeldDirectoryTree(held, tempDirectory);
 }
 
 void ResetHandoffForTesting() { installingSeen = 0; }

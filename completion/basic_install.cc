@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include "completion/complete_install.h"
+#include "completion/install_folder.h"
 #include "support/errors.h"
 #include "support/file_util.h"
 #include "support/log.h"
@@ -17,13 +18,11 @@ int BasicInstall(const wchar_t* tempDirectory) {
       "Basic install", MB_OKCANCEL | MB_ICONQUESTION);
   if (answer != IDOK) return 0;
   // Only this one level: the root of C: is taken to exist.
-  if (!CreateDirectoryW(kFixedInstallFolder, nullptr)) {
-    DWORD error = GetLastError();
-    if (error != ERROR_ALREADY_EXISTS) {
-      ReportErrorCode(L"Error creating directory %s %d", kFixedInstallFolder,
-                      static_cast<int>(error));
-      return 0;
-    }
+  DWORD error = PrepareInstallFolder();
+  if (error != 0) {
+    ReportErrorCode(L"Error creating directory %s %d", kFixedInstallFolder,
+                    static_cast<int>(error));
+    return 0;
   }
   CopyApplicationFile(tempDirectory, kFixedInstallFolder, kApplicationName);
   LogLineA("Completed basic install");
@@ -36,10 +35,14 @@ int CopyApplicationFile(const wchar_t* sourceFolder,
   wchar_t destination[MAX_PATH];
   JoinPath(source, MAX_PATH, sourceFolder, name);
   JoinPath(destination, MAX_PATH, destinationFolder, name);
-  BOOL copied = CopyFileW(source, destination, FALSE);
+  DWORD error = 0;
+  BOOL copied = ClearCopyTarget(destination, &error) &&
+                CopyFileW(source, destination, FALSE);
   if (!copied) {
+    if (error == 0) error = GetLastError();
     return ReportErrorCode(L"Error copying application %s %d", destination,
-                           static_cast<int>(GetLastError()));
+                           static_cast<int>(error));
   }
+  HoldInstalledCopy(destination);
   return copied;
 }

@@ -5,7 +5,9 @@
 // 1 when the user accepted and the copy was attempted, 0 otherwise.
 int BasicInstall(const wchar_t* tempDirectory);
 
-// Copies folder\name from source to destination, overwriting. Nonzero on
-// success; after a failure, the result of its error report.
+// Copies folder\name from source to destination, overwriting a plain file
+// but never writing through a link or another name of a file; the copy is
+// then held until it has been started. Nonzero on success; after a failure,
+// the result of its error report.
 int CopyApplicationFile(const wchar_t* sourceFolder,
                         const wchar_t* destinationFolder, const wchar_t* name);

@@ -5,11 +5,18 @@
 
 #include <cstdlib>
 
+#include "completion/install_folder.h"
 #include "support/file_util.h"
 #include "support/seams.h"
 #include "support/text.h"
 
 namespace {
+
+// A file this run holds exists, although the test's open without sharing
+// would fail on it.
+bool Exists(const wchar_t* path) {
+  return InstallFolderHolds(path) || FileExists(path);
+}
 
 // The search's four places, in order; each leaves the candidate in app (or
 // empty) and says whether the search stops there.
@@ -23,7 +30,7 @@ bool FromHandOffFile(const wchar_t* tempDirectory, wchar_t* app) {
   const wchar_t* named = reinterpret_cast<const wchar_t*>(text);
   // A path that does not fit the buffer is passed over like any other that
   // names no file.
-  bool found = lstrlenW(named) < MAX_PATH && FileExists(named);
+  bool found = lstrlenW(named) < MAX_PATH && Exists(named);
   if (found) CopyText(app, MAX_PATH, named);
   std::free(text);
   return found;
@@ -57,7 +64,7 @@ bool FromRegistry(wchar_t* app) {
 }
 
 bool FromFolder(wchar_t* app, const wchar_t* folder) {
-  if (!JoinPath(app, MAX_PATH, folder, kApplicationName) || !FileExists(app)) {
+  if (!JoinPath(app, MAX_PATH, folder, kApplicationName) || !Exists(app)) {
     app[0] = 0;
   }
   return app[0] != 0;
@@ -73,6 +80,18 @@ bool FromProgramFiles(wchar_t* app) {
   return FromFolder(app, programFiles);
 }
 
+// The fixed folder is the one place a standard user may have prepared: only
+// what nobody but administrators could have planted or changed is started.
+bool FromFixedFolder(wchar_t* app) {
+  if (!FromFolder(app, kFixedInstallFolder)) return false;
+  wchar_t launcher[MAX_PATH];
+  if (!JoinPath(launcher, MAX_PATH, kFixedInstallFolder, kLauncherName) ||
+      !InstallFolderTrusted(app, launcher)) {
+    app[0] = 0;
+  }
+  return app[0] != 0;
+}
+
 }  // namespace
 
 int CompleteInstall(const wchar_t* tempDirectory) {
@@ -80,9 +99,9 @@ int CompleteInstall(const wchar_t* tempDirectory) {
   // A registry value that names a folder ends the search there, found or not.
   if (!FromHandOffFile(tempDirectory, app) && !FromRegistry(app) &&
       !FromProgramFiles(app)) {
-    FromFolder(app, kFixedInstallFolder);
+    FromFixedFolder(app);
   }
-  if (app[0] == 0 || !FileExists(app)) return 0;
+  if (app[0] == 0 || !Exists(app)) return 0;
 
   // The launcher lies beside the application.
   wchar_t appFolder[MAX_PATH];
@@ -90,22 +109,28 @@ int CompleteInstall(const wchar_t* tempDirectory) {
   CutLastComponent(appFolder);
   wchar_t launcher[MAX_PATH];
   JoinPath(launcher, MAX_PATH, appFolder, kLauncherName);
+  // "C:" alone would name the drive's current directory, not its root.
+  if (lstrlenW(appFolder) == 2) AppendBackslash(appFolder, MAX_PATH);
 
   int answer = seams::messageBoxA(
       nullptr, "Do you wish to launch the application now?", "Complete",
       MB_OKCANCEL | MB_ICONQUESTION);
   if (answer == IDOK) {
     wchar_t parameters[MAX_PATH];
+    // Started in its own folder: elevated, it must not find its current
+    // directory, or libraries by that, in the extractor's download folder.
     // Parameters that would be cut would hand the launcher a wrong path: the
     // application is then started directly.
-    if (FileExists(launcher) &&
+    if (Exists(launcher) &&
         FormatText(parameters, MAX_PATH, L"\"%s\"", app)) {
-      ShellExecuteW(nullptr, L"open", launcher, parameters, nullptr,
+      ShellExecuteW(nullptr, L"open", launcher, parameters, appFolder,
                     SW_SHOWNORMAL);
     } else {
-      ShellExecuteW(nullptr, L"open", app, nullptr, nullptr, SW_SHOWNORMAL);
+      ShellExecuteW(nullptr, L"open", app, nullptr, appFolder, SW_SHOWNORMAL);
     }
   }
+  // Started: the launcher can be let go of, and deleted.
+  ReleaseInstalledFiles();
   if (FileExists(launcher)) {
     seams::sleep(kLauncherDeleteDelayMs);
     DeleteFileW(launcher);

@@ -37,3 +37,9 @@ bool DeleteReadOnlyEntry(const wchar_t* path);
 // Nonzero when the directory itself was removed. An empty path is refused: it
 // would name the root of the current drive.
 int DeleteDirectoryTree(const wchar_t* path);
+
+// The same for a folder the caller holds already (as `held`, opened with
+// FILE_LIST_DIRECTORY and FILE_READ_ATTRIBUTES on the entry itself): it stays
+// held while it is emptied, and the handle is closed here. The folder itself
+// is removed only if the name still leads to it then.
+int DeleteHeldDirectoryTree(HANDLE held, const wchar_t* path);

@@ -12,3 +12,8 @@ const DWORD kInflateBufferSize = 100000;
 // when the stream cannot be decoded to its end: the setup program must not
 // run from a damaged payload.
 int unzipFrom(HANDLE file, const uint8_t* source, int32_t sourceLength);
+
+// True when the file, read from its start, holds exactly what the stream
+// inflates to. Nothing is reported: a stream that does not decode is a
+// difference. The file must be open for reading.
+bool InflatedMatches(HANDLE file, const uint8_t* source, int32_t sourceLength);

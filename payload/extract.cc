@@ -4,6 +4,7 @@
 #include "compression/inflate_file.h"
 #include "compression/zlib_binding.h"
 #include "payload/archive.h"
+#include "payload/held_files.h"
 #include "payload/temp_directory.h"
 #include "support/bytes.h"
 #include "support/errors.h"
@@ -46,6 +47,22 @@ void DescribeEntry(wchar_t* out, size_t cap, const ArchiveEntry& entry,
   Fail(kEntryFailure, text, code);
 }
 
+// Files that are loaded or started later are held from here on; one that
+// cannot be held, or no longer holds what was written, stops the run.
+void HoldOnceWritten(const ArchiveEntry& entry, int32_t index,
+                     const wchar_t* name, const wchar_t* target, bool raw) {
+  DWORD error = 0;
+  Hold hold = HoldWrittenFile(name, target, raw, entry.data, entry.fileSize,
+                              &error);
+  if (hold == Hold::kBusy) {
+    FailEntry(entry, index, "opened by another program once written",
+              static_cast<int>(error));
+  }
+  if (hold == Hold::kChanged) {
+    FailEntry(entry, index, "changed on disk once written", -1);
+  }
+}
+
 // The payload cannot be reached: shown, not logged, and the run ends.
 int PayloadMissing(const wchar_t* text) {
   seams::messageBoxW(nullptr, text, L"Error", MB_OK | MB_ICONERROR);
@@ -71,6 +88,11 @@ int ExtractPayload(wchar_t* tempDirectory, wchar_t* extractorFolder) {
   CopyText(tempDirectory, kPathSize, extractorFolder);
   CreateTempDirectory(tempDirectory, L"tmp");
   LogFormat(L"Path=\"%s\" archiveDir=\"%s\"", modulePath, tempDirectory);
+  // Then only the holds keep others from changing what the run uses.
+  if (const wchar_t* weakness = TempDirectoryWeakness()) {
+    LogFormat(L"Temporary directory %s is not protected: %s", tempDirectory,
+              weakness);
+  }
 
   HRSRC found = FindResourceA(instanceHandle,
                               MAKEINTRESOURCEA(kPayloadResourceId),
@@ -109,14 +131,18 @@ int ExtractFiles(const uint8_t* archive, const wchar_t* destDir,
     CreateEntryDirectories(target, lstrlenW(destDir) + 1);
     LogFormat(L"Unarchiving file \"%s\", zippedSize=%d", target,
               static_cast<int>(entry.fileSize));
+    // A later entry of the same name replaces the file, as for any other.
+    bool heldOnceWritten = IsHeldEntry(name16);
+    if (heldOnceWritten) ReleaseHeldFile(name16);
     HANDLE file = CreateFileW(target, GENERIC_READ | GENERIC_WRITE, 0, nullptr,
                               CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE) {
       Fail(L"Error creating target file", target,
            static_cast<int>(GetLastError()));
     }
+    bool raw = IsRawEntryName(entry.name, entry.nameSize);
     try {
-      if (IsRawEntryName(entry.name, entry.nameSize)) {
+      if (raw) {
         CopyText(zlibLibraryPath, MAX_PATH, target);
         WriteRawData(file, entry.data, entry.fileSize);
       } else {
@@ -129,6 +155,9 @@ int ExtractFiles(const uint8_t* archive, const wchar_t* destDir,
       throw;
     }
     CloseHandle(file);
+    if (heldOnceWritten) {
+      HoldOnceWritten(entry, walker.index(), name16, target, raw);
+    }
     ++count;
   }
   if (walker.error() != WalkError::kNone) {

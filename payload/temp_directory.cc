@@ -1,68 +1,25 @@
 #include "payload/temp_directory.h"
 
-#include <winternl.h>
-
 #include "payload/extract.h"  // kPathSize
 #include "support/errors.h"
+#include "support/file_entry.h"
 #include "support/folder_security.h"
+#include "support/held_folder.h"
 #include "support/text.h"
 
 namespace {
 
 HANDLE heldDirectory = INVALID_HANDLE_VALUE;
-
-enum class Made { kMade, kTaken, kFailed };  // kTaken: try the next number
+const wchar_t* weakness = nullptr;
 
 // Only data access takes part in sharing checks: listing the folder makes
-// the missing delete sharing hold against everyone else.
-const ACCESS_MASK kHeldAccess = FILE_LIST_DIRECTORY | FILE_TRAVERSE | SYNCHRONIZE;
+// the missing delete sharing hold against everyone else. Delete access is
+// not taken: a rename into the folder opens it sharing only reading and
+// writing, and so does making it a current directory, which the setup
+// program and what it starts may do.
+const ACCESS_MASK kHeldAccess =
+    FILE_LIST_DIRECTORY | FILE_TRAVERSE | FILE_READ_ATTRIBUTES;
 const ULONG kHeldSharing = FILE_SHARE_READ | FILE_SHARE_WRITE;
-const NTSTATUS kNameCollision = static_cast<NTSTATUS>(0xC0000035);
-const ULONG kCreateOptions =
-    FILE_DIRECTORY_FILE | FILE_SYNCHRONOUS_IO_NONALERT | FILE_OPEN_REPARSE_POINT;
-
-using NtCreateFileFn = NTSTATUS(NTAPI*)(PHANDLE, ACCESS_MASK,
-                                        POBJECT_ATTRIBUTES, PIO_STATUS_BLOCK,
-                                        PLARGE_INTEGER, ULONG, ULONG, ULONG,
-                                        ULONG, PVOID, ULONG);
-using DosPathToNtPathFn = BOOLEAN(NTAPI*)(PCWSTR, PUNICODE_STRING, PCWSTR*,
-                                          PVOID);
-using FreeUnicodeStringFn = VOID(NTAPI*)(PUNICODE_STRING);
-
-template <typename Fn>
-Fn NtdllFunction(const char* name) {
-  return reinterpret_cast<Fn>(reinterpret_cast<void*>(
-      GetProcAddress(GetModuleHandleW(L"ntdll.dll"), name)));
-}
-
-// Made and opened in one call, so that no other process can take the name
-// between the two. Looked up rather than imported: the exe imports nothing
-// from ntdll, which every Windows and Wine has.
-Made MakeAndHold(const wchar_t* path, SECURITY_DESCRIPTOR* descriptor) {
-  auto create = NtdllFunction<NtCreateFileFn>("NtCreateFile");
-  auto toNtPath =
-      NtdllFunction<DosPathToNtPathFn>("RtlDosPathNameToNtPathName_U");
-  auto freeString = NtdllFunction<FreeUnicodeStringFn>("RtlFreeUnicodeString");
-  UNICODE_STRING name;
-  if (create == nullptr || toNtPath == nullptr || freeString == nullptr ||
-      !toNtPath(path, &name, nullptr, nullptr)) {
-    return Made::kFailed;
-  }
-  OBJECT_ATTRIBUTES object;
-  InitializeObjectAttributes(&object, &name, OBJ_CASE_INSENSITIVE, nullptr,
-                             descriptor);
-  IO_STATUS_BLOCK status;
-  HANDLE handle = INVALID_HANDLE_VALUE;
-  NTSTATUS result = create(&handle, kHeldAccess, &object, &status, nullptr,
-                           FILE_ATTRIBUTE_NORMAL, kHeldSharing, FILE_CREATE,
-                           kCreateOptions, nullptr, 0);
-  freeString(&name);
-  if (result >= 0) {
-    heldDirectory = handle;
-    return Made::kMade;
-  }
-  return result == kNameCollision ? Made::kTaken : Made::kFailed;
-}
 
 // The descriptor for this process's token; none when the token cannot be
 // read, and tmp-n then gets the default one.
@@ -76,10 +33,26 @@ SECURITY_DESCRIPTOR* DescriptorForThisProcess(FolderSecurity* security) {
   return built ? &security->descriptor : nullptr;
 }
 
+// From here on the run goes by the path the system resolved the held folder
+// to: a link above the extractor, re-pointed during the run, then redirects
+// nothing. Where nothing was resolved differently the path stays as the
+// user knows it. A resolved path that cannot be read or does not fit ends
+// the run, which must not go on by a name that can be re-pointed.
+void UseResolvedPath(wchar_t* path) {
+  wchar_t resolved[kPathSize];
+  if (!FinalPath(heldDirectory, resolved, kPathSize)) {
+    FailA("Can't create tmp directory");
+  }
+  if (CompareStringOrdinal(resolved, -1, path, -1, TRUE) != CSTR_EQUAL) {
+    CopyText(path, kPathSize, resolved);
+  }
+}
+
 }  // namespace
 
 void CreateTempDirectory(wchar_t* path, const wchar_t* stem) {
   ReleaseTempDirectory();
+  weakness = nullptr;
   FolderSecurity security;
   SECURITY_DESCRIPTOR* descriptor = DescriptorForThisProcess(&security);
   wchar_t candidate[kPathSize];
@@ -90,9 +63,28 @@ void CreateTempDirectory(wchar_t* path, const wchar_t* stem) {
     if (!FormatText(candidate, kPathSize, L"%s\\%s-%d", path, stem, n)) {
       FailA("Can't create tmp directory");
     }
-    if (MakeAndHold(candidate, descriptor) != Made::kTaken) break;
+    DWORD error = 0;
+    if (MakeHeldFolder(candidate, descriptor, kHeldAccess, kHeldSharing,
+                       &heldDirectory, &error) != FolderMade::kExists) {
+      break;
+    }
   }
   CopyText(path, kPathSize, candidate);
+  if (heldDirectory == INVALID_HANDLE_VALUE) return;
+  if (descriptor == nullptr) {
+    weakness = L"no security descriptor could be built";
+  } else if (!VolumeKeepsAcls(heldDirectory)) {
+    weakness = L"its volume keeps no permissions";
+  }
+  UseResolvedPath(path);
+}
+
+const wchar_t* TempDirectoryWeakness() { return weakness; }
+
+HANDLE TakeTempDirectory() {
+  HANDLE held = heldDirectory;
+  heldDirectory = INVALID_HANDLE_VALUE;
+  return held;
 }
 
 void ReleaseTempDirectory() {

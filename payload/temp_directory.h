@@ -14,11 +14,23 @@ const int kMaxTempDirectoryNumber = 49;
 // name that exists, whatever holds it, is passed over and never touched; any
 // other failure ends the attempts and hands the failed candidate back, which
 // the first entry then fails on. All 49 taken raises "Can't create tmp
-// directory".
+// directory". The directory made is handed back as the system resolved it
+// (unchanged when that differs only in letter case), so that a link above
+// the extractor, re-pointed later, redirects nothing; one whose resolved
+// path cannot be had raises too.
 void CreateTempDirectory(wchar_t* path, const wchar_t* stem);
 
-// Lets go of tmp-n right before it is removed. Without it, tmp-n stays held
-// until the process ends.
+// Why the directory made could not be protected, or null: no descriptor
+// could be built for this process's token, or its volume keeps no ACLs.
+const wchar_t* TempDirectoryWeakness();
+
+// Hands the held directory over for its removal (see
+// DeleteHeldDirectoryTree), which closes it; INVALID_HANDLE_VALUE when none
+// is held.
+HANDLE TakeTempDirectory();
+
+// Lets go of tmp-n. Without it, or its removal, tmp-n stays held until the
+// process ends.
 void ReleaseTempDirectory();
 
 // True while the directory that CreateTempDirectory made is held.

@@ -40,28 +40,38 @@ bool BuildFolderSecurity(HANDLE token, FolderSecurity* security) {
   union {
     TOKEN_USER user;
     BYTE bytes[sizeof(TOKEN_USER) + SECURITY_MAX_SID_SIZE];
-  } owner;
-  DWORD size = sizeof owner;
+  } user;
+  DWORD size = sizeof user;
   BYTE system[SECURITY_MAX_SID_SIZE];
   BYTE administrators[SECURITY_MAX_SID_SIZE];
-  if (!GetTokenInformation(token, TokenUser, &owner, size, &size) ||
+  if (!GetTokenInformation(token, TokenUser, &user, size, &size) ||
       !WellKnownSid(WinLocalSystemSid, system) ||
       !WellKnownSid(WinBuiltinAdministratorsSid, administrators)) {
     return false;
   }
-  DWORD userRights =
-      TokenIsAdministrator(token) ? kReadAndExecute : kFullControl;
+  BYTE ownerRights[SECURITY_MAX_SID_SIZE];
+  if (!WellKnownSid(WinCreatorOwnerRightsSid, ownerRights)) return false;
+  bool administrator = TokenIsAdministrator(token);
+  DWORD userRights = administrator ? kReadAndExecute : kFullControl;
   auto* acl = reinterpret_cast<ACL*>(security->acl);
   SECURITY_DESCRIPTOR* descriptor = &security->descriptor;
-  return InitializeAcl(acl, sizeof security->acl, ACL_REVISION) &&
-         AddAccessAllowedAceEx(acl, ACL_REVISION, kInherited, kFullControl,
-                               system) &&
-         AddAccessAllowedAceEx(acl, ACL_REVISION, kInherited, kFullControl,
-                               administrators) &&
-         AddAccessAllowedAceEx(acl, ACL_REVISION, kInherited, userRights,
-                               owner.user.User.Sid) &&
-         InitializeSecurityDescriptor(descriptor,
-                                      SECURITY_DESCRIPTOR_REVISION) &&
+  bool built =
+      InitializeAcl(acl, sizeof security->acl, ACL_REVISION) &&
+      AddAccessAllowedAceEx(acl, ACL_REVISION, kInherited, kFullControl,
+                            system) &&
+      AddAccessAllowedAceEx(acl, ACL_REVISION, kInherited, kFullControl,
+                            administrators) &&
+      AddAccessAllowedAceEx(acl, ACL_REVISION, kInherited, userRights,
+                            user.user.User.Sid) &&
+      AddAccessAllowedAceEx(acl, ACL_REVISION, kInherited, kReadAndExecute,
+                            ownerRights) &&
+      InitializeSecurityDescriptor(descriptor, SECURITY_DESCRIPTOR_REVISION);
+  if (built && administrator) {
+    // Held by the copy in the record: the descriptor keeps a pointer.
+    CopySid(sizeof security->owner, security->owner, administrators);
+    built = SetSecurityDescriptorOwner(descriptor, security->owner, FALSE);
+  }
+  return built &&
          SetSecurityDescriptorDacl(descriptor, TRUE, acl, FALSE) &&
          // Protected: nothing is inherited from the folder around tmp-n.
          SetSecurityDescriptorControl(descriptor, SE_DACL_PROTECTED,

@@ -3,6 +3,7 @@
 #include <cstdarg>
 
 #include "support/errors.h"
+#include "support/file_entry.h"
 #include "support/file_util.h"
 #include "support/text.h"
 
@@ -12,6 +13,12 @@ namespace {
 
 wchar_t logPath[kLogPathSize];
 HANDLE logHandle = INVALID_HANDLE_VALUE;
+// The log file made, known by its identity and by where its name led when it
+// was made: at the end only that file is deleted, whatever a link above it
+// has come to lead to.
+BY_HANDLE_FILE_INFORMATION logIdentity;
+wchar_t logResolved[kLogPathSize];
+bool logMade = false;
 
 void WriteBytes(const void* bytes, DWORD count) {
   DWORD written = 0;
@@ -36,10 +43,12 @@ void OpenExtractionLog(const wchar_t* folder) {
   }
   // The folder is one that others can write, and the extractor runs
   // elevated: a name planted there as a link (or a hard link) to some other
-  // file must not make it overwrite that file. The old log's name is removed,
-  // which leaves whatever it pointed at alone, and the new log is made afresh
-  // without following anything.
-  DeleteFileW(logPath);
+  // file must not make it overwrite or delete that file. The old log's name
+  // is removed through a handle on the entry itself, which leaves whatever it
+  // points at alone (a link the system cannot open as such stays, and the
+  // log then cannot be made), and the new log is made afresh without
+  // following anything.
+  DeleteEntryItself(logPath);
   logHandle = CreateFileW(logPath, GENERIC_READ | GENERIC_WRITE,
                           FILE_SHARE_READ, nullptr, CREATE_NEW,
                           FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT,
@@ -49,6 +58,8 @@ void OpenExtractionLog(const wchar_t* folder) {
                     static_cast<int>(GetLastError()));
     return;
   }
+  logMade = GetFileInformationByHandle(logHandle, &logIdentity) &&
+            FinalPath(logHandle, logResolved, kLogPathSize);
   static const unsigned char kByteOrderMark[2] = {0xFF, 0xFE};
   WriteBytes(kByteOrderMark, sizeof kByteOrderMark);
   LogLine(logPath);
@@ -89,8 +100,9 @@ void CloseExtractionLog() {
     logHandle = INVALID_HANDLE_VALUE;
   }
   if (errorShown) return;
-  // A log that cannot be deleted stays; there is nowhere left to say so.
-  if (logPath[0] != 0) DeleteFileW(logPath);
+  // Not by name: since the log was closed its name may lead anywhere. A log
+  // that cannot be deleted stays; there is nowhere left to say so.
+  if (logMade) DeleteSameEntry(logResolved, logIdentity);
 }
 
 const wchar_t* ExtractionLogPath() { return logPath; }
@@ -100,4 +112,5 @@ void ResetLogForTesting() {
   logHandle = INVALID_HANDLE_VALUE;
   logAttempted = 0;
   logPath[0] = 0;
+  logMade = false;
 }

@@ -3,6 +3,7 @@
 // files folder, C:\Talvorn); each test starts and ends with them cleared.
 #include "completion/basic_install.h"
 #include "completion/complete_install.h"
+#include "completion/install_folder.h"
 
 #include "support/errors.h"
 #include "support/file_util.h"
@@ -21,8 +22,8 @@ class CompletionTest : public ExtractorTest {
     CreateDirectoryW(tempDirectory.c_str(), nullptr);
   }
   void TearDown() override {
+    ExtractorTest::TearDown();  // lets go of what the run holds there
     ClearInstallLocations();
-    ExtractorTest::TearDown();
   }
   static std::wstring ProgramFilesInstall() {
     wchar_t folder[kFolderPathSize];
@@ -117,6 +118,8 @@ TEST_F(CompletionTest, InstPathIsReadUpTo129Characters) {
   EXPECT_TRUE(Chosen(folder129));
 }
 
+// What the test makes reads, under Wine, as its user's: as a standard user's
+// folder would on Windows, C:\Talvorn is then never used.
 TEST_F(CompletionTest, ProgramFilesComesBeforeTheFixedFolder) {
   Install(L"C:\\Talvorn");
   Install(ProgramFilesInstall());
@@ -124,8 +127,74 @@ TEST_F(CompletionTest, ProgramFilesComesBeforeTheFixedFolder) {
   EXPECT_TRUE(Chosen(ProgramFilesInstall()));
   EXPECT_FALSE(Chosen(L"C:\\Talvorn"));
   RemoveTree(ProgramFilesInstall());
-  EXPECT_EQ(1, CompleteWithCancel());
-  EXPECT_TRUE(Chosen(L"C:\\Talvorn"));
+  EXPECT_EQ(0, CompleteWithCancel());
+  EXPECT_FALSE(Chosen(L"C:\\Talvorn"));  // nothing asked, nothing deleted
+  EXPECT_EQ((std::vector<std::wstring>{L"Error", L"Complete", L"Error"}), Captions());
+}
+
+// This run's own basic install is offered, unless something that an
+// administrator did not put there lies beside the copy: a launcher would be
+// started instead, a library loaded into it.
+TEST_F(CompletionTest, TheFixedFolderIsUsedOnlyWhenNobodyElseCouldHaveFilledIt) {
+  WriteBytes(tempDirectory + L"\\Talvorn Server.exe", "new");
+  for (const wchar_t* planted : {L"", L"Launcher.exe", L"version.dll", L"plugins"}) {
+    SCOPED_TRACE(Narrow(planted));
+    ClearInstallLocations();
+    ReleaseInstallFolder();
+    boxes.boxes.clear();
+    boxes.QueueAnswer(IDOK);
+    ASSERT_EQ(1, BasicInstall(tempDirectory.c_str()));
+    std::wstring plant = std::wstring(L"C:\\Talvorn\\") + planted;
+    if (*planted == L'p') {
+      CreateDirectoryW(plant.c_str(), nullptr);
+    } else if (*planted != 0) {
+      WriteBytes(plant, "planted");
+    }
+    EXPECT_EQ(*planted == 0 ? 1 : 0, CompleteWithCancel());
+    EXPECT_EQ(*planted == 0 ? 3u : 2u, boxes.boxes.size());
+    EXPECT_TRUE(PathExists(plant));
+  }
+}
+
+// C:\Talvorn made beforehand as a link to another folder, and the old copy
+// as another name of some other file or as a link to one.
+TEST_F(CompletionTest, TheBasicInstallNeverWritesThroughALink) {
+  WriteBytes(tempDirectory + L"\\Talvorn Server.exe", "new");
+  std::wstring elsewhere = scratch / L"elsewhere";
+  CreateDirectoryW(elsewhere.c_str(), nullptr);
+  ASSERT_TRUE(MakeUnixLink(L"C:\\Talvorn", elsewhere));
+  boxes.QueueAnswer(IDOK);
+  EXPECT_EQ(0, BasicInstall(tempDirectory.c_str()));
+  ASSERT_EQ(2u, boxes.boxes.size());
+  EXPECT_EQ(L"Error creating directory C:\\Talvorn\\ 4395", boxes.boxes[1].text);
+  EXPECT_FALSE(PathExists(elsewhere + L"\\Talvorn Server.exe"));
+  RemoveTree(L"C:\\Talvorn");
+  EXPECT_TRUE(PathExists(elsewhere));
+
+  std::wstring other = scratch / L"other.exe";
+  WriteBytes(other, "other");
+  CreateDirectoryW(L"C:\\Talvorn", nullptr);
+  ASSERT_TRUE(CreateHardLinkW(L"C:\\Talvorn\\Talvorn Server.exe", other.c_str(),
+                              nullptr));
+  boxes.boxes.clear();
+  boxes.QueueAnswer(IDOK);
+  EXPECT_EQ(1, BasicInstall(tempDirectory.c_str()));
+  EXPECT_EQ(1u, boxes.boxes.size());
+  EXPECT_EQ("new", ReadBytes(L"C:\\Talvorn\\Talvorn Server.exe"));
+  EXPECT_EQ("other", ReadBytes(other));
+
+  ReleaseInstallFolder();
+  RemoveTree(L"C:\\Talvorn");
+  CreateDirectoryW(L"C:\\Talvorn", nullptr);
+  ASSERT_TRUE(MakeUnixLink(L"C:\\Talvorn\\Talvorn Server.exe", other));
+  boxes.boxes.clear();
+  boxes.QueueAnswer(IDOK);
+  EXPECT_EQ(1, BasicInstall(tempDirectory.c_str()));
+  ASSERT_EQ(2u, boxes.boxes.size());
+  EXPECT_EQ(L"Error copying application C:\\Talvorn\\Talvorn Server.exe 4395",
+            boxes.boxes[1].text);
+  EXPECT_EQ("other", ReadBytes(other));
+  RemoveUnixLink(L"C:\\Talvorn\\Talvorn Server.exe");
 }
 
 TEST_F(CompletionTest, ARegisteredFolderWithoutTheApplicationEndsTheSearch) {

@@ -4,9 +4,8 @@
 
 #include "compression/zlib_binding.h"
 #include "payload/archive.h"
-#include "payload/temp_directory.h"
+#include "payload/held_files.h"
 #include "support/errors.h"
-#include "support/folder_security.h"
 #include "tests/payload_test_support.h"
 
 namespace {
@@ -80,148 +79,52 @@ TEST_F(ExtractTest, OnlyTheExactNameIsTheRawEntry) {
   EXPECT_EQ(tmp + L"\\zlib1.dll", std::wstring(zlibLibraryPath));
 }
 
-// Whatever holds a name, a folder or a file, it is passed over and never
-// touched; the folder made is held until it is let go.
-TEST_F(ExtractTest, ExistingTempDirectoriesAreNeverReused) {
-  for (bool file : {false, true}) {
-    std::wstring base = scratch / (file ? L"file" : L"folder");
-    CreateDirectoryW(base.c_str(), nullptr);
-    if (file) {
-      WriteBytes(base + L"\\tmp-1", "mine");
-    } else {
-      CreateDirectoryW((base + L"\\tmp-1").c_str(), nullptr);
-      WriteBytes(base + L"\\tmp-1\\mine.txt", "mine");
-    }
-    wchar_t path[kPathSize];
-    lstrcpyW(path, base.c_str());
-    CreateTempDirectory(path, L"tmp");
-    EXPECT_EQ(base + L"\\tmp-2", path);
-    EXPECT_EQ("mine", ReadBytes(base + (file ? L"\\tmp-1" : L"\\tmp-1\\mine.txt")));
-    // Held: it can be neither moved nor opened for deletion, while files are
-    // made and renamed inside it as usual.
-    std::wstring made = path;
-    EXPECT_TRUE(TempDirectoryHeld());
-    EXPECT_FALSE(MoveFileW(made.c_str(), (base + L"\\away").c_str()));
-    HANDLE forDelete = CreateFileW(made.c_str(), DELETE, 7, nullptr, OPEN_EXISTING,
-                                   FILE_FLAG_BACKUP_SEMANTICS, nullptr);
-    EXPECT_EQ(INVALID_HANDLE_VALUE, forDelete);
-    if (forDelete != INVALID_HANDLE_VALUE) CloseHandle(forDelete);
-    WriteBytes(made + L"\\a.txt", "a");
-    EXPECT_TRUE(MoveFileW((made + L"\\a.txt").c_str(), (made + L"\\b.txt").c_str()));
-    ReleaseTempDirectory();
-    EXPECT_FALSE(TempDirectoryHeld());
-    EXPECT_TRUE(MoveFileW(made.c_str(), (base + L"\\away").c_str()));
+// What is loaded or started later stays as written until it is let go of:
+// nobody can write, delete or rename it, while others may read it.
+TEST_F(ExtractTest, FilesLoadedOrStartedLaterAreHeldOnceWritten) {
+  Bytes setup = MixedContent(3000);
+  ExtractOutcome outcome = Extract(BuildArchive({{"zlib1.dll", ZlibDll()},
+                                                 {"installtalvorn.exe", setup},
+                                                 {"Launcher.exe", setup},
+                                                 {"Talvorn Server.exe", setup},
+                                                 {"Licence.txt", setup}}));
+  ASSERT_EQ(5, outcome.count);
+  for (const wchar_t* name : {L"zlib1.dll", L"InstallTalvorn.exe", L"Launcher.exe",
+                              L"Talvorn Server.exe", L"Licence.txt"}) {
+    SCOPED_TRACE(Narrow(name));
+    bool held = lstrcmpW(name, L"Licence.txt") != 0;
+    std::wstring path = tmp + L"\\" + name;
+    EXPECT_EQ(held, FileHeld(name));
+    HANDLE writer = CreateFileW(path.c_str(), GENERIC_WRITE, 7, nullptr,
+                                OPEN_EXISTING, 0, nullptr);
+    EXPECT_EQ(held, writer == INVALID_HANDLE_VALUE);
+    if (writer != INVALID_HANDLE_VALUE) CloseHandle(writer);
+    EXPECT_NE(held, MoveFileW(path.c_str(), (tmp + L"\\moved").c_str()) != FALSE);
+    MoveFileW((tmp + L"\\moved").c_str(), path.c_str());
+    EXPECT_FALSE(ReadBytes(path).empty());
   }
+  ReleaseHeldFile(L"installTalvorn.EXE");
+  EXPECT_FALSE(FileHeld(L"InstallTalvorn.exe"));
+  EXPECT_TRUE(DeleteFileW((tmp + L"\\InstallTalvorn.exe").c_str()));
 
-  std::wstring base = scratch / L"folder";
-  for (int n = 1; n <= kMaxTempDirectoryNumber; ++n) {
-    CreateDirectoryW((base + L"\\tmp-" + std::to_wstring(n)).c_str(), nullptr);
-  }
-  wchar_t path[kPathSize];
-  lstrcpyW(path, base.c_str());
-  bool raised = false;
-  try {
-    CreateTempDirectory(path, L"tmp");
-  } catch (CException* e) {
-    raised = e->code == -1;
-  }
-  EXPECT_TRUE(raised);
-  EXPECT_FALSE(TempDirectoryHeld());
-  EXPECT_FALSE(PathExists(base + L"\\tmp-50"));
-  ASSERT_EQ(1u, boxes.boxes.size());
-  EXPECT_EQ(L"Can't create tmp directory Error=-1", boxes.boxes[0].text);
-}
-
-// tmp-n's descriptor, read back for this process's token (Wine's holds
-// Administrators enabled) and for one that holds the group for deny only, as
-// a standard user's does.
-TEST_F(ExtractTest, TheTempDirectoryDescriptorDependsOnTheToken) {
-  HANDLE process;
-  ASSERT_TRUE(OpenProcessToken(GetCurrentProcess(),
-                               TOKEN_QUERY | TOKEN_DUPLICATE | TOKEN_ASSIGN_PRIMARY,
-                               &process));
-  BYTE system[SECURITY_MAX_SID_SIZE], admins[SECURITY_MAX_SID_SIZE];
-  DWORD size = sizeof system;
-  CreateWellKnownSid(WinLocalSystemSid, nullptr, system, &size);
-  size = sizeof admins;
-  CreateWellKnownSid(WinBuiltinAdministratorsSid, nullptr, admins, &size);
-  SID_AND_ATTRIBUTES denyOnly = {admins, 0};
-  HANDLE standard = nullptr;
-  ASSERT_TRUE(CreateRestrictedToken(process, 0, 1, &denyOnly, 0, nullptr, 0,
-                                    nullptr, &standard));
-  union {
-    TOKEN_USER user;
-    BYTE bytes[sizeof(TOKEN_USER) + SECURITY_MAX_SID_SIZE];
-  } user;
-  ASSERT_TRUE(GetTokenInformation(process, TokenUser, &user, sizeof user, &size));
-
-  const struct {
-    HANDLE token;
-    bool administrator;
-    DWORD userRights;
-  } tokens[] = {{process, true, FILE_GENERIC_READ | FILE_GENERIC_EXECUTE},
-                {standard, false, FILE_ALL_ACCESS}};
-  for (const auto& t : tokens) {
-    SCOPED_TRACE(t.administrator ? "administrator" : "standard user");
-    EXPECT_EQ(t.administrator, TokenIsAdministrator(t.token));
-    FolderSecurity security;
-    ASSERT_TRUE(BuildFolderSecurity(t.token, &security));
-    PSECURITY_DESCRIPTOR descriptor = &security.descriptor;
-    EXPECT_TRUE(IsValidSecurityDescriptor(descriptor));
-    SECURITY_DESCRIPTOR_CONTROL control = 0;
-    DWORD revision = 0;
-    ASSERT_TRUE(GetSecurityDescriptorControl(descriptor, &control, &revision));
-    EXPECT_EQ(SE_DACL_PRESENT | SE_DACL_PROTECTED, control);
-    PSID owner = nullptr, group = nullptr;
-    BOOL defaulted = FALSE, present = FALSE;
-    GetSecurityDescriptorOwner(descriptor, &owner, &defaulted);
-    GetSecurityDescriptorGroup(descriptor, &group, &defaulted);
-    EXPECT_EQ(nullptr, owner);
-    EXPECT_EQ(nullptr, group);
-    PACL acl = nullptr;
-    ASSERT_TRUE(GetSecurityDescriptorDacl(descriptor, &present, &acl, &defaulted));
-    ASSERT_TRUE(present && acl != nullptr);
-    ASSERT_EQ(3u, acl->AceCount);
-    const std::pair<PSID, DWORD> expected[] = {
-        {system, FILE_ALL_ACCESS}, {admins, FILE_ALL_ACCESS},
-        {user.user.User.Sid, t.userRights}};
-    for (DWORD i = 0; i < 3; ++i) {
-      ACCESS_ALLOWED_ACE* ace = nullptr;
-      ASSERT_TRUE(GetAce(acl, i, reinterpret_cast<void**>(&ace)));
-      EXPECT_EQ(ACCESS_ALLOWED_ACE_TYPE, ace->Header.AceType) << i;
-      EXPECT_EQ(OBJECT_INHERIT_ACE | CONTAINER_INHERIT_ACE, ace->Header.AceFlags) << i;
-      EXPECT_EQ(expected[i].second, ace->Mask) << i;
-      EXPECT_TRUE(EqualSid(&ace->SidStart, expected[i].first)) << i;
-    }
-  }
-  CloseHandle(standard);
-  CloseHandle(process);
-}
-
-// Any other failure ends the attempts at once and hands the candidate back.
-TEST_F(ExtractTest, AFolderThatCannotBeMadeIsHandedBackUnheld) {
-  std::wstring missing = scratch / L"missing";
-  wchar_t path[kPathSize];
-  lstrcpyW(path, missing.c_str());
-  CreateTempDirectory(path, L"tmp");
-  EXPECT_EQ(missing + L"\\tmp-1", path);
-  EXPECT_FALSE(TempDirectoryHeld());
-  EXPECT_TRUE(boxes.boxes.empty());
-}
-
-TEST_F(ExtractTest, ATempDirectoryNameThatWouldNotFitIsNeverMadeCut) {
-  // 250 units of base folder leave no room for "\\tmp-1": cut to 255 units it
-  // would make a folder named "tmp-" and unpack into that.
-  std::wstring base = scratch.path() + L"\\";
-  base += std::wstring(250 - base.size(), L'b');
-  CreateDirectoryW(base.c_str(), nullptr);
-  wchar_t path[kPathSize];
-  lstrcpyW(path, base.c_str());
-  EXPECT_THROW(CreateTempDirectory(path, L"tmp"), CException*);
-  EXPECT_EQ(std::vector<std::wstring>{L"Can't create tmp directory Error=-1"},
-            boxes.Texts());
-  EXPECT_FALSE(PathExists(base + L"\\tmp-"));
-  EXPECT_TRUE(RemoveDirectoryW(base.c_str()));  // still empty
+  // Changed between its writing and its hold, or held for writing by another
+  // program by then: the run stops there.
+  Bytes stream = DeflateLevel9(setup);
+  std::wstring path = tmp + L"\\Launcher.exe";
+  ReleaseHeldFiles();
+  WriteBytes(path, "changed");
+  DWORD error = 0;
+  EXPECT_EQ(Hold::kChanged, HoldWrittenFile(L"Launcher.exe", path.c_str(), false,
+                                            stream.data(), stream.size(), &error));
+  EXPECT_EQ(Hold::kChanged, HoldWrittenFile(L"zlib1.dll", path.c_str(), true,
+                                            ZlibDll().data(), ZlibDll().size(), &error));
+  HANDLE other = CreateFileW(path.c_str(), GENERIC_WRITE, 7, nullptr,
+                             OPEN_EXISTING, 0, nullptr);
+  EXPECT_EQ(Hold::kBusy, HoldWrittenFile(L"Launcher.exe", path.c_str(), false,
+                                         stream.data(), stream.size(), &error));
+  EXPECT_EQ(DWORD(ERROR_SHARING_VIOLATION), error);
+  CloseHandle(other);
+  EXPECT_FALSE(FileHeld(L"Launcher.exe"));
 }
 
 TEST_F(ExtractTest, APayloadWithoutCompressedEntriesNeverLoadsTheLibrary) {
@@ -232,6 +135,9 @@ TEST_F(ExtractTest, APayloadWithoutCompressedEntriesNeverLoadsTheLibrary) {
   FreeZlib();
   EXPECT_EQ(nullptr, zlibModule);
   EXPECT_EQ(0, zlibAttempted);
+  // Held from its writing until the run lets go of it.
+  EXPECT_FALSE(DeleteFileW((tmp + L"\\zlib1.dll").c_str()));
+  ReleaseHeldFiles();
   EXPECT_TRUE(DeleteFileW((tmp + L"\\zlib1.dll").c_str()));
   EXPECT_TRUE(boxes.boxes.empty());
 }

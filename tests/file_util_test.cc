@@ -1,8 +1,12 @@
 #include "support/file_util.h"
 
+#include <sddl.h>
+
 #include <cstdlib>
 
+#include "support/admin_control.h"
 #include "support/errors.h"
+#include "support/file_entry.h"
 #include "support/log.h"
 #include "tests/test_support.h"
 
@@ -150,6 +154,99 @@ TEST(PathTest, SpecialFoldersEndInABackslash) {
   ASSERT_TRUE(GetProgramsSubfolder(folder, L"Talvorn"));
   std::wstring programs(folder);
   EXPECT_EQ(L"\\Talvorn", programs.substr(programs.size() - 8));
+}
+
+}  // namespace
+
+namespace {
+
+// Who may change a file or folder, read from its descriptor as written in
+// SDDL: only SYSTEM, Administrators and TrustedInstaller may.
+TEST(EntryTest, OnlyAdministratorsMayChangeWhatTheRunStarts) {
+  const wchar_t kUser[] = L"S-1-5-21-1-2-3-1001";
+  const wchar_t kInstaller[] =
+      L"S-1-5-80-956008885-3418522649-1831038044-1850970518-4032244312";
+  const struct {
+    std::wstring sddl;
+    bool only;
+  } cases[] = {
+      // tmp-n's and C:\Talvorn's own, under an administrator's token
+      {L"O:BAD:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;0x1200a9;;;" +
+           std::wstring(kUser) + L")(A;OICI;0x1200a9;;;OW)",
+       true},
+      // owned by the user, who may rewrite the DACL ...
+      {L"O:" + std::wstring(kUser) + L"D:(A;;FA;;;SY)(A;;FA;;;BA)", false},
+      // ... unless OWNER RIGHTS takes that away, and not if it grants it
+      {L"O:" + std::wstring(kUser) + L"D:(A;;FA;;;BA)(A;;0x1200a9;;;OW)", true},
+      {L"O:" + std::wstring(kUser) + L"D:(A;;FA;;;BA)(A;;FA;;;OW)", false},
+      // what a folder under C:\ inherits: Authenticated Users may modify
+      {L"O:BAD:(A;;FA;;;SY)(A;;FA;;;BA)(A;;0x1301bf;;;AU)", false},
+      // adding a file, deleting a child, generic write: each is enough
+      {L"O:BAD:(A;;FA;;;BA)(A;;0x100002;;;BU)", false},
+      {L"O:BAD:(A;;FA;;;BA)(A;;0x40;;;BU)", false},
+      {L"O:BAD:(A;;FA;;;BA)(A;;GW;;;WD)", false},
+      // reading, passing on to children only, and denials change nothing
+      {L"O:BAD:(A;;FA;;;BA)(A;;0x1200a9;;;BU)(A;OICIIO;FA;;;CO)(D;;FA;;;WD)",
+       true},
+      {L"O:" + std::wstring(kInstaller) + L"D:(A;;FA;;;" + kInstaller +
+           L")(A;;0x1200a9;;;BU)",
+       true},
+      // no owner is unknown
+      {L"D:(A;;FA;;;BA)", false},
+  };
+  for (const auto& c : cases) {
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    ASSERT_TRUE(ConvertStringSecurityDescriptorToSecurityDescriptorW(
+        c.sddl.c_str(), SDDL_REVISION_1, &descriptor, nullptr))
+        << Narrow(c.sddl);
+    EXPECT_EQ(c.only, OnlyAdministratorsCanChange(descriptor)) << Narrow(c.sddl);
+    LocalFree(descriptor);
+  }
+  // A null DACL grants everyone everything.
+  SECURITY_DESCRIPTOR open;
+  BYTE admins[SECURITY_MAX_SID_SIZE];
+  DWORD size = sizeof admins;
+  CreateWellKnownSid(WinBuiltinAdministratorsSid, nullptr, admins, &size);
+  InitializeSecurityDescriptor(&open, SECURITY_DESCRIPTOR_REVISION);
+  SetSecurityDescriptorOwner(&open, admins, FALSE);
+  SetSecurityDescriptorDacl(&open, TRUE, nullptr, FALSE);
+  EXPECT_FALSE(OnlyAdministratorsCanChange(&open));
+  // Wine keeps no descriptor on files: what it reads back (the Unix owner
+  // as the user, and a DACL from the mode bits) never counts as closed.
+  ScratchFolder scratch;
+  WriteBytes(scratch / L"file.exe", "x");
+  HANDLE file = CreateFileW((scratch / L"file.exe").c_str(), READ_CONTROL, 7,
+                            nullptr, OPEN_EXISTING, 0, nullptr);
+  EXPECT_FALSE(OnlyAdministratorsCanChangeEntry(file));
+  CloseHandle(file);
+}
+
+// The path a handle resolves to: through a link above, to where it leads;
+// and a name that leads elsewhere, which Wine shows as a plain file.
+TEST(EntryTest, ResolvedPathsAndNamesThatLeadElsewhere) {
+  ScratchFolder scratch;
+  std::wstring real = scratch / L"real";
+  CreateDirectoryW(real.c_str(), nullptr);
+  WriteBytes(real + L"\\file.txt", "x");
+  ASSERT_TRUE(MakeUnixLink(scratch / L"above", real));
+  ASSERT_TRUE(MakeUnixLink(scratch / L"named.txt", real + L"\\file.txt"));
+  wchar_t resolved[MAX_PATH];
+  HANDLE through = OpenEntry((scratch / L"above\\file.txt").c_str(),
+                             FILE_READ_ATTRIBUTES, 7);
+  ASSERT_TRUE(FinalPath(through, resolved, MAX_PATH));
+  EXPECT_EQ(real + L"\\file.txt", resolved);
+  EXPECT_FALSE(FinalPath(through, resolved, 10));  // does not fit
+  EXPECT_FALSE(LeadsElsewhere(through, (scratch / L"above\\file.txt").c_str()));
+  CloseHandle(through);
+  for (const wchar_t* name : {L"above", L"named.txt"}) {
+    HANDLE entry = OpenEntry((scratch / name).c_str(), FILE_READ_ATTRIBUTES, 7);
+    EXPECT_TRUE(LeadsElsewhere(entry, (scratch / name).c_str())) << Narrow(name);
+    CloseHandle(entry);
+    EXPECT_FALSE(DeleteEntryItself((scratch / name).c_str()));
+  }
+  EXPECT_EQ("x", ReadBytes(real + L"\\file.txt"));
+  RemoveUnixLink(scratch / L"above");
+  RemoveUnixLink(scratch / L"named.txt");
 }
 
 }  // namespace

@@ -25,6 +25,39 @@ TEST_F(LogTest, ReplacesAnOldLogAndStartsWithItsOwnPath) {
   EXPECT_EQ(LogPath(), ExtractionLogPath());
 }
 
+// An old log that cannot lose its name without harm to another file: a hard
+// link to one that another program holds open without delete sharing (the
+// name cannot go, and only a new file made afresh keeps the other intact),
+// and a Unix symbolic link (which Wine opens as its target). The log then
+// cannot be made; the other file stays as it was.
+TEST_F(LogTest, AnOldLogThatCannotGoSafelyLeavesTheOtherFileAlone) {
+  std::wstring other = scratch / L"other.txt";
+  WriteBytes(other, std::string(5000, 'x'));
+  for (bool symbolic : {false, true}) {
+    SCOPED_TRACE(symbolic ? "symbolic link" : "held hard link");
+    ResetLogForTesting();
+    ResetErrorsForTesting();
+    boxes.boxes.clear();
+    HANDLE holder = INVALID_HANDLE_VALUE;
+    if (symbolic) {
+      ASSERT_TRUE(MakeUnixLink(LogPath(), other));
+    } else {
+      ASSERT_TRUE(CreateHardLinkW(LogPath().c_str(), other.c_str(), nullptr));
+      holder = CreateFileW(other.c_str(), GENERIC_READ,
+                           FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                           OPEN_EXISTING, 0, nullptr);
+      ASSERT_NE(INVALID_HANDLE_VALUE, holder);
+    }
+    OpenExtractionLog(scratch.path().c_str());
+    ASSERT_EQ(1u, boxes.boxes.size());
+    EXPECT_EQ(L"Error creating log file " + LogPath() + L" 80", boxes.boxes[0].text);
+    EXPECT_EQ(std::string(5000, 'x'), ReadBytes(other));
+    if (holder != INVALID_HANDLE_VALUE) CloseHandle(holder);
+    if (symbolic) RemoveUnixLink(LogPath());
+    DeleteFileW(LogPath().c_str());
+  }
+}
+
 TEST_F(LogTest, EndsLinesUnlessTheTextEndsInALineFeed) {
   OpenExtractionLog(scratch.path().c_str());
   LogLine(L"ends in lf\n");
@@ -95,8 +128,12 @@ TEST_F(LogTest, LineBeforeOpenReportsNoLogFileOnceAndGivesUp) {
 
 TEST_F(LogTest, CloseDeletesTheLogUnlessAnErrorWasShown) {
   OpenExtractionLog(scratch.path().c_str());
+  // Only the log's own name goes; another name of the file keeps it.
+  std::wstring kept = scratch / L"kept.txt";
+  ASSERT_TRUE(CreateHardLinkW(kept.c_str(), LogPath().c_str(), nullptr));
   CloseExtractionLog();
   EXPECT_FALSE(PathExists(LogPath()));
+  EXPECT_EQ(std::vector<std::wstring>{LogPath()}, ReadLogLines(kept));
 
   ResetLogForTesting();
   OpenExtractionLog(scratch.path().c_str());

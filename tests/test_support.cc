@@ -1,11 +1,14 @@
 #include "tests/test_support.h"
 
 #include <filesystem>
+#include <functional>
 #include <fstream>
 #include <iterator>
 
 #include "app/setup_handoff.h"
+#include "completion/install_folder.h"
 #include "compression/zlib_binding.h"
+#include "payload/held_files.h"
 #include "payload/temp_directory.h"
 #include "support/errors.h"
 #include "support/log.h"
@@ -89,8 +92,14 @@ ScratchFolder::~ScratchFolder() { RemoveTree(path_); }
 void RemoveTree(const std::wstring& path) {
   DWORD attributes = GetFileAttributesW(path.c_str());
   if (attributes == INVALID_FILE_ATTRIBUTES) return;
-  SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
   bool folder = attributes & FILE_ATTRIBUTE_DIRECTORY;
+  // Wine removes no link to a folder through Win32, and an empty folder it
+  // points at instead.
+  if (folder && (attributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
+    RemoveUnixLink(path);
+    return;
+  }
+  SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
   if (folder && !(attributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
     WIN32_FIND_DATAW found;
     HANDLE search = FindFirstFileW((path + L"\\*").c_str(), &found);
@@ -103,6 +112,67 @@ void RemoveTree(const std::wstring& path) {
     }
   }
   if (!folder || !RemoveDirectoryW(path.c_str())) DeleteFileW(path.c_str());
+}
+
+namespace {
+std::wstring UnixName(const std::wstring& path) {
+  using UnixNameFn = char*(CDECL*)(const wchar_t*);
+  auto unixName = reinterpret_cast<UnixNameFn>(reinterpret_cast<void*>(
+      GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "wine_get_unix_file_name")));
+  char* name = unixName != nullptr ? unixName(path.c_str()) : nullptr;
+  if (name == nullptr) return L"";
+  std::wstring wide = Widen(name);
+  HeapFree(GetProcessHeap(), 0, name);
+  return wide;
+}
+}  // namespace
+
+// Wine starts a host program named by its Unix path, but its handle does not
+// follow that program: the command is done once `done` says so (within 10 s).
+bool RunHostCommand(std::wstring command, const std::function<bool()>& done) {
+  STARTUPINFOW startup = {sizeof startup};
+  PROCESS_INFORMATION process = {};
+  if (!CreateProcessW(nullptr, &command[0], nullptr, nullptr, FALSE, 0, nullptr,
+                      nullptr, &startup, &process)) {
+    return false;
+  }
+  CloseHandle(process.hProcess);
+  CloseHandle(process.hThread);
+  for (int i = 0; i < 1000; ++i, Sleep(10)) {
+    if (done()) return true;
+  }
+  return false;
+}
+
+bool MakeUnixLink(const std::wstring& link, const std::wstring& target) {
+  std::wstring from = UnixName(target), at = UnixName(link);
+  // Made when the name leads to the target (or exists, for a target that
+  // does not).
+  auto made = [&] {
+    if (GetFileAttributesW(target.c_str()) == INVALID_FILE_ATTRIBUTES) {
+      return GetFileAttributesW(link.c_str()) != INVALID_FILE_ATTRIBUTES;
+    }
+    HANDLE a = CreateFileW(link.c_str(), FILE_READ_ATTRIBUTES, 7, nullptr,
+                           OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    HANDLE b = CreateFileW(target.c_str(), FILE_READ_ATTRIBUTES, 7, nullptr,
+                           OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    BY_HANDLE_FILE_INFORMATION x = {}, y = {};
+    bool same = GetFileInformationByHandle(a, &x) && GetFileInformationByHandle(b, &y) &&
+                x.nFileIndexLow == y.nFileIndexLow && x.nFileIndexHigh == y.nFileIndexHigh;
+    if (a != INVALID_HANDLE_VALUE) CloseHandle(a);
+    if (b != INVALID_HANDLE_VALUE) CloseHandle(b);
+    return same;
+  };
+  return !from.empty() && !at.empty() &&
+         RunHostCommand(L"/bin/ln -sfnT \"" + from + L"\" \"" + at + L"\"", made);
+}
+
+void RemoveUnixLink(const std::wstring& link) {
+  std::wstring at = UnixName(link);
+  if (at.empty()) return;
+  RunHostCommand(L"/bin/rm -f \"" + at + L"\"", [&] {
+    return GetFileAttributesW(link.c_str()) == INVALID_FILE_ATTRIBUTES;
+  });
 }
 
 std::wstring Widen(const std::string& text) {
@@ -163,6 +233,8 @@ void ResetExtractorState() {
   ResetZlibForTesting();
   ResetHandoffForTesting();
   ReleaseTempDirectory();
+  ReleaseHeldFiles();
+  ReleaseInstallFolder();
 }
 }  // namespace
 

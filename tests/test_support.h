@@ -73,7 +73,12 @@ bool PathExists(const std::wstring& path);
 std::wstring ProgramFolder();
 // The log's lines (UTF-16LE after the byte-order mark), split at "\r\n".
 std::vector<std::wstring> ReadLogLines(const std::wstring& path);
-void RemoveTree(const std::wstring& path);
+void RemoveTree(const std::wstring& path);  // a link itself, never through it
+// A Unix symbolic link at link to target (Windows paths), made by the host's
+// ln: Wine can make none through Win32. Win32 then sees a link to a folder
+// as a reparse point, and one to a file as that file.
+bool MakeUnixLink(const std::wstring& link, const std::wstring& target);
+void RemoveUnixLink(const std::wstring& link);
 
 // Resets the extractor's process-wide state before and after each test.
 class ExtractorTest : public ::testing::Test {

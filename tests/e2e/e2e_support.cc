@@ -90,6 +90,24 @@ std::wstring EndToEndTest::TestkitFile(const std::wstring& name) {
   return ProgramFolder() + L"\\..\\testkit\\" + name;
 }
 
+Box EndToEndTest::Complete() {
+  return {"Complete", "Do you wish to launch the application now?", "OK,Cancel",
+          "question"};
+}
+
+Box EndToEndTest::BasicInstall() {
+  return {"Basic install",
+          "There appeared to be a problem installing. If it didn't install, do "
+          "you want to do a basic install?",
+          "OK,Cancel", "question"};
+}
+
+Box EndToEndTest::NoHandOff() const {
+  return {"Error",
+          "Could not open file \"" + Narrow(folder) + "\\tmp-1\\InstalledApp.txt\"",
+          "OK", "error"};
+}
+
 Outcome EndToEndTest::Start(const Scenario& scenario) {
   std::wstring exe = folder + L"\\TalvornSetup.exe";
   CopyFileW((ProgramFolder() + L"\\" + scenario.extractor).c_str(), exe.c_str(), FALSE);
@@ -106,7 +124,8 @@ Outcome EndToEndTest::Start(const Scenario& scenario) {
   for (const std::string& answer : scenario.answers) {
     command += L" --answer " + Quote(Widen(answer));
   }
-  command += L" -- " + Quote(exe);
+  std::wstring start = scenario.via.empty() ? folder : scenario.via;
+  command += L" -- " + Quote(start + L"\\TalvornSetup.exe");
 
   std::map<std::wstring, std::wstring> environment = scenario.environment;
   environment[L"TALVORN_SETUP_SCRIPT"] = Widen(scenario.script);
@@ -129,7 +148,7 @@ Outcome EndToEndTest::Start(const Scenario& scenario) {
   std::vector<wchar_t> line(command.begin(), command.end());
   line.push_back(0);
   if (CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr,
-                     folder.c_str(), &startup, &process)) {
+                     start.c_str(), &startup, &process)) {
     WaitForSingleObject(process.hProcess, scenario.timeoutMs + 30000);
     GetExitCodeProcess(process.hProcess, &run.exitCode);
     CloseHandle(process.hProcess);

@@ -44,6 +44,9 @@ struct Scenario {
   std::map<std::wstring, std::wstring> environment;
   DWORD timeoutMs = 60000;
   int againAfterMs = -1;  // >= 0: a second copy is started this much later
+  // Not empty: a link to the run's folder, through which the extractor is
+  // started (and which is its current directory).
+  std::wstring via;
 };
 
 class EndToEndTest : public ::testing::Test {
@@ -55,6 +58,10 @@ class EndToEndTest : public ::testing::Test {
   static void ClearInstallLocations();
   static std::wstring ProgramFilesInstall();
   static std::wstring TestkitFile(const std::wstring& name);
+  // The extractor's questions, and the box for the missing hand-off file.
+  static Box Complete();
+  static Box BasicInstall();
+  Box NoHandOff() const;
   ScratchFolder scratch;
   std::wstring folder;  // where the extractor runs
   // The stand-ins' records, written while a run goes on.

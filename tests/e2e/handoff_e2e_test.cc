@@ -19,22 +19,6 @@ class HandoffEndToEndTest : public EndToEndTest {
     SHGetFolderPathW(nullptr, csidl, nullptr, SHGFP_TYPE_CURRENT, path);
     return Narrow(path);
   }
-  // The box "Could not open file" for the missing hand-off file.
-  Box NoHandOff() const {
-    return {"Error",
-            "Could not open file \"" + Narrow(folder) + "\\tmp-1\\InstalledApp.txt\"",
-            "OK", "error"};
-  }
-  static Box Complete() {
-    return {"Complete", "Do you wish to launch the application now?",
-            "OK,Cancel", "question"};
-  }
-  static Box BasicInstall() {
-    return {"Basic install",
-            "There appeared to be a problem installing. If it didn't install, "
-            "do you want to do a basic install?",
-            "OK,Cancel", "question"};
-  }
   // An installed copy somewhere else: the application and a launcher.
   static void InstallCopy(const std::wstring& at) {
     CreateDirectoryW(at.c_str(), nullptr);
@@ -149,15 +133,18 @@ TEST_F(HandoffEndToEndTest, ASquattedSingleRunNameDoesNotStopTheRun) {
 }
 
 // Another program of the same user tries, from before tmp-1 exists until the
-// setup program has ended, to move tmp-1 away (and back at once) and to open
-// it for deletion. Held from its creation, tmp-1 never moves, and the install
-// ends as always.
+// setup program has ended, to move tmp-1 away (and back at once), to open it
+// for deletion, and, once the setup program runs (the unpacking is over), to
+// open the application held for the basic install for writing. Held, neither
+// ever gives way, and the install ends as always.
 TEST_F(HandoffEndToEndTest, NothingOutsideTheRunCanMoveTheTempDirectory) {
   std::wstring tmp = folder + L"\\tmp-1";
   std::wstring away = folder + L"\\moved";
   std::atomic<bool> stop{false};
-  int moved = 0, openedForDelete = 0, tries = 0;
+  std::wstring server = tmp + L"\\Talvorn Server.exe";
+  int moved = 0, openedForDelete = 0, written = 0, writeTries = 0, tries = 0;
   std::thread racer([&] {
+    bool unpacked = false;
     while (!stop) {
       if (MoveFileW(tmp.c_str(), away.c_str())) {
         ++moved;
@@ -169,10 +156,22 @@ TEST_F(HandoffEndToEndTest, NothingOutsideTheRunCanMoveTheTempDirectory) {
         ++openedForDelete;
         CloseHandle(handle);
       }
-      if (++tries % 20 == 0 &&
-          ReadBytes(RecordFile()).find("prog=InstallTalvorn.exe\tevent=exit") !=
-              std::string::npos) {
-        break;
+      if (unpacked) {
+        ++writeTries;
+        handle = CreateFileW(server.c_str(), GENERIC_WRITE, 7, nullptr,
+                             OPEN_EXISTING, 0, nullptr);
+        if (handle != INVALID_HANDLE_VALUE) {
+          ++written;
+          CloseHandle(handle);
+        }
+      }
+      if (++tries % 20 == 0) {
+        std::string records = ReadBytes(RecordFile());
+        if (records.find("prog=InstallTalvorn.exe\tevent=exit") != std::string::npos) {
+          break;
+        }
+        unpacked = records.find("prog=InstallTalvorn.exe\tevent=start") !=
+                   std::string::npos;
       }
       Sleep(1);
     }
@@ -182,7 +181,9 @@ TEST_F(HandoffEndToEndTest, NothingOutsideTheRunCanMoveTheTempDirectory) {
   racer.join();
   EXPECT_EQ(0, moved);
   EXPECT_EQ(0, openedForDelete);
+  EXPECT_EQ(0, written);
   EXPECT_GT(tries, 100);
+  EXPECT_GT(writeTries, 20);
   EXPECT_EQ(std::vector<Box>{Complete()}, run.boxes);
   EXPECT_EQ(1u, run.Events("Talvorn Server.exe", "start").size());
   EXPECT_FALSE(run.tmpLeft);
@@ -218,7 +219,7 @@ TEST_F(HandoffEndToEndTest, InstallingSeenThenCancelledStillCompletes) {
   ASSERT_EQ(1u, server.size());
   EXPECT_EQ("C:\\Talvorn\\Talvorn Server.exe", server[0]["module"]);
   EXPECT_EQ("0", server[0]["argc"]);
-  EXPECT_EQ(Narrow(folder), server[0]["cwd"]);
+  EXPECT_EQ("C:\\Talvorn", server[0]["cwd"]);  // its own folder, not Downloads
   EXPECT_TRUE(run.logLeft);  // error boxes were shown
   auto basic = std::find(run.log.begin(), run.log.end(), L"Do basic install");
   ASSERT_NE(run.log.end(), basic);

@@ -1,0 +1,161 @@
+#include "support/file_entry.h"
+
+#include "support/file_util.h"
+#include "support/text.h"
+
+namespace {
+
+// Not in the SDK level this program is built for; present from Windows 10.
+const FILE_INFO_BY_HANDLE_CLASS kDispositionInfoEx =
+    static_cast<FILE_INFO_BY_HANDLE_CLASS>(21);
+const DWORD kDispositionDelete = 0x1;
+const DWORD kDispositionPosixSemantics = 0x2;
+const DWORD kDispositionIgnoreReadOnly = 0x10;
+
+const size_t kRawFinalPathSize = 600;
+const DWORD kDeleteAccess = DELETE | FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES;
+const DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+
+bool MarkForDeletion(HANDLE entry) {
+  FILE_DISPOSITION_INFO dispose = {TRUE};
+  return SetFileInformationByHandle(entry, FileDispositionInfo, &dispose,
+                                    sizeof dispose) != FALSE;
+}
+
+bool IsLinkAttribute(DWORD attributes) {
+  return attributes != INVALID_FILE_ATTRIBUTES &&
+         (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
+}
+
+bool SameText(const wchar_t* a, const wchar_t* b) {
+  return CompareStringOrdinal(a, -1, b, -1, TRUE) == CSTR_EQUAL;
+}
+
+}  // namespace
+
+HANDLE OpenEntry(const wchar_t* path, DWORD access, DWORD sharing) {
+  return CreateFileW(path, access, sharing, nullptr, OPEN_EXISTING,
+                     FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT,
+                     nullptr);
+}
+
+bool ReadUnlessLink(HANDLE entry, const wchar_t* path,
+                    BY_HANDLE_FILE_INFORMATION* info) {
+  return entry != INVALID_HANDLE_VALUE &&
+         GetFileInformationByHandle(entry, info) &&
+         !IsLinkAttribute(info->dwFileAttributes) &&
+         GetFileAttributesW(path) != INVALID_FILE_ATTRIBUTES &&
+         !IsLinkAttribute(GetFileAttributesW(path));
+}
+
+bool LeadsElsewhere(HANDLE entry, const wchar_t* path) {
+  BY_HANDLE_FILE_INFORMATION info;
+  if (!ReadUnlessLink(entry, path, &info)) return true;
+  // Where the entry resolved to, against where its folder resolves to with
+  // the entry's own name added. What cannot be read is left to the
+  // attributes above, which Windows answers for the entry itself.
+  wchar_t folder[MAX_PATH];
+  if (!CopyText(folder, MAX_PATH, path)) return false;
+  CutLastComponent(folder);
+  size_t cut = static_cast<size_t>(lstrlenW(folder));
+  if (path[cut] != L'\\') return false;  // no folder part
+  if (cut == 2) AppendBackslash(folder, MAX_PATH);  // "C:" alone is no folder
+  HANDLE parent = CreateFileW(folder, FILE_READ_ATTRIBUTES,
+                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                              nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS,
+                              nullptr);
+  wchar_t resolvedFolder[MAX_PATH];
+  wchar_t expected[MAX_PATH];
+  wchar_t resolved[MAX_PATH];
+  bool known = parent != INVALID_HANDLE_VALUE &&
+               FinalPath(parent, resolvedFolder, MAX_PATH) &&
+               JoinPath(expected, MAX_PATH, resolvedFolder, path + cut + 1) &&
+               FinalPath(entry, resolved, MAX_PATH);
+  if (parent != INVALID_HANDLE_VALUE) CloseHandle(parent);
+  return known && !SameText(expected, resolved);
+}
+
+bool SameEntry(const BY_HANDLE_FILE_INFORMATION& a,
+               const BY_HANDLE_FILE_INFORMATION& b) {
+  return a.dwVolumeSerialNumber == b.dwVolumeSerialNumber &&
+         a.nFileIndexHigh == b.nFileIndexHigh &&
+         a.nFileIndexLow == b.nFileIndexLow;
+}
+
+bool FinalPath(HANDLE entry, wchar_t* out, size_t cap) {
+  wchar_t raw[kRawFinalPathSize];
+  DWORD n = GetFinalPathNameByHandleW(entry, raw, kRawFinalPathSize,
+                                      FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
+  if (n == 0 || n >= kRawFinalPathSize) return false;
+  // The system's long-path form, \\?\C:\... or \\?\UNC\server\share\...,
+  // back to the form every other call and every message uses.
+  const wchar_t* plain = raw;
+  if (CompareStringOrdinal(raw, 8, L"\\\\?\\UNC\\", 8, TRUE) == CSTR_EQUAL) {
+    raw[6] = L'\\';
+    plain = raw + 6;
+  } else if (CompareStringOrdinal(raw, 4, L"\\\\?\\", 4, FALSE) == CSTR_EQUAL) {
+    plain = raw + 4;
+  }
+  if (CopyText(out, cap, plain)) return true;
+  if (cap > 0) out[0] = 0;
+  return false;
+}
+
+bool DeleteThroughHandle(HANDLE entry) {
+  DWORD flags = kDispositionDelete | kDispositionPosixSemantics |
+                kDispositionIgnoreReadOnly;
+  if (SetFileInformationByHandle(entry, kDispositionInfoEx, &flags,
+                                 sizeof flags) ||
+      MarkForDeletion(entry)) {
+    return true;
+  }
+  // Without POSIX semantics a read-only entry cannot go (Windows refuses a
+  // read-only folder too): the mark is cleared on the handle and put back if
+  // it still cannot go. Not for a file with other names: the mark is theirs
+  // too.
+  BY_HANDLE_FILE_INFORMATION info;
+  if (!GetFileInformationByHandle(entry, &info) ||
+      (info.dwFileAttributes & FILE_ATTRIBUTE_READONLY) == 0 ||
+      info.nNumberOfLinks > 1) {
+    return false;
+  }
+  FILE_BASIC_INFO basic = {};  // zero times: left as they are
+  basic.FileAttributes = info.dwFileAttributes & ~FILE_ATTRIBUTE_READONLY;
+  if (basic.FileAttributes == 0) basic.FileAttributes = FILE_ATTRIBUTE_NORMAL;
+  if (!SetFileInformationByHandle(entry, FileBasicInfo, &basic, sizeof basic)) {
+    return false;
+  }
+  if (MarkForDeletion(entry)) return true;
+  basic.FileAttributes = info.dwFileAttributes;
+  SetFileInformationByHandle(entry, FileBasicInfo, &basic, sizeof basic);
+  return false;
+}
+
+bool DeleteEntryItself(const wchar_t* path) {
+  HANDLE entry = OpenEntry(path, kDeleteAccess, kShareAll);
+  if (entry == INVALID_HANDLE_VALUE) return false;
+  BY_HANDLE_FILE_INFORMATION info;
+  bool linkItself = GetFileInformationByHandle(entry, &info) &&
+                    IsLinkAttribute(info.dwFileAttributes);
+  bool deleted =
+      (linkItself || !LeadsElsewhere(entry, path)) && DeleteThroughHandle(entry);
+  CloseHandle(entry);
+  return deleted;
+}
+
+bool DeleteSameEntry(const wchar_t* path,
+                     const BY_HANDLE_FILE_INFORMATION& identity) {
+  HANDLE entry = OpenEntry(path, kDeleteAccess, kShareAll);
+  BY_HANDLE_FILE_INFORMATION info;
+  bool deleted = ReadUnlessLink(entry, path, &info) &&
+                 SameEntry(info, identity) && DeleteThroughHandle(entry);
+  if (entry != INVALID_HANDLE_VALUE) CloseHandle(entry);
+  return deleted;
+}
+
+bool VolumeKeepsAcls(HANDLE entry) {
+  DWORD flags = 0;
+  return GetVolumeInformationByHandleW(entry, nullptr, 0, nullptr, nullptr,
+                                       &flags, nullptr, 0) &&
+         (flags & FILE_PERSISTENT_ACLS) != 0;
+}

@@ -1,0 +1,53 @@
+// Files and folders as the entries themselves: opened without following a
+// link, told apart from links, known by their identity rather than their
+// name, and deleted through their own handle. The extractor runs elevated in
+// folders that others can change, where a name can be re-pointed at any
+// moment; a handle cannot.
+#pragma once
+
+#include <windows.h>
+
+// Opens the entry at path itself (a link is opened as the link, never what
+// it points at), file or folder.
+HANDLE OpenEntry(const wchar_t* path, DWORD access, DWORD sharing);
+
+// The open entry's information, unless it is a link. Asked of the entry and
+// of its name: where the system cannot open a link itself (Wine follows it),
+// the name still tells, for a link to a folder.
+bool ReadUnlessLink(HANDLE entry, const wchar_t* path,
+                    BY_HANDLE_FILE_INFORMATION* info);
+
+// True when the open entry is not the one its name names in its own folder:
+// a link of any kind, or a name that the system resolved somewhere else
+// (Wine shows a link to a file as a plain file, and opens its target).
+bool LeadsElsewhere(HANDLE entry, const wchar_t* path);
+
+// Two opens of one and the same file or folder.
+bool SameEntry(const BY_HANDLE_FILE_INFORMATION& a,
+               const BY_HANDLE_FILE_INFORMATION& b);
+
+// The path the system resolved the open entry to, every link followed, as a
+// plain path ("C:\...", "\\server\share\..."). False when it cannot be read
+// or does not fit in cap units.
+bool FinalPath(HANDLE entry, wchar_t* out, size_t cap);
+
+// Marks the open entry (opened with DELETE and FILE_WRITE_ATTRIBUTES) for
+// deletion; the name goes when the last handle closes, or at once where the
+// system has POSIX semantics, read-only or not. An entry that cannot go (a
+// folder that is not empty, a read-only file with other names on a system
+// without POSIX semantics) stays, and the result is false.
+bool DeleteThroughHandle(HANDLE entry);
+
+// Deletes the entry at path itself: a link as the link, where the system
+// opens links themselves, and never what one points at. A name that leads
+// elsewhere in any other way is left alone. True when it went.
+bool DeleteEntryItself(const wchar_t* path);
+
+// Deletes the entry at path only if it is still the one identity was read
+// from, and not a link.
+bool DeleteSameEntry(const wchar_t* path,
+                     const BY_HANDLE_FILE_INFORMATION& identity);
+
+// True when the open entry's volume keeps ACLs. FAT and exFAT (installer
+// sticks), and shares without them, drop a descriptor without a word.
+bool VolumeKeepsAcls(HANDLE entry);

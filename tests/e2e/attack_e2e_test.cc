@@ -1,0 +1,190 @@
+// Whole runs with another program of the same machine working against the
+// elevated extractor: a link above the extractor re-pointed while it runs, a
+// log name planted as a link, and a fixed install folder prepared
+// beforehand. Each run ends as a normal one would, and nothing the other
+// program put anywhere is written, loaded or started.
+#include "tests/e2e/e2e_support.h"
+
+#include <atomic>
+#include <functional>
+#include <thread>
+
+namespace {
+
+class AttackEndToEndTest : public EndToEndTest {
+ protected:
+  // Started programs whose path leads into one of the other program's
+  // places.
+  static int StartedFrom(const Outcome& run, const std::wstring& place) {
+    int count = 0;
+    for (const Record& record : run.records) {
+      if (record.at("event") == "start" &&
+          record.at("module").find(Narrow(place)) != std::string::npos) {
+        ++count;
+      }
+    }
+    return count;
+  }
+};
+
+// What the other program has ready: its own tmp-1 (a setup program, a zlib1.dll
+// that marks its loading, a hand-off naming its own program) and a file under
+// the log's name, in a folder to which it re-points the link the extractor
+// was started through, at the moment the run's own log or records show.
+struct Repointing {
+  const char* moment;
+  std::function<bool(const std::vector<std::wstring>& log, const std::string& records)> when;
+};
+
+void PrintTo(const Repointing& repointing, std::ostream* out) {
+  *out << repointing.moment;
+}
+
+class RepointedLinkEndToEndTest : public AttackEndToEndTest,
+                                  public ::testing::WithParamInterface<Repointing> {};
+
+TEST_P(RepointedLinkEndToEndTest, RedirectsNothing) {
+  std::wstring attacker = scratch / L"attacker";
+  std::wstring evil = scratch / L"evil";
+  for (const std::wstring& made : {attacker, attacker + L"\\tmp-1", evil}) {
+    CreateDirectoryW(made.c_str(), nullptr);
+  }
+  std::wstring theirs = attacker + L"\\tmp-1\\";
+  CopyFileW(TestkitFile(L"Uninstall.exe").c_str(), (theirs + L"InstallTalvorn.exe").c_str(),
+            FALSE);
+  CopyFileW((ProgramFolder() + L"\\marker_dll.dll").c_str(), (theirs + L"zlib1.dll").c_str(),
+            FALSE);
+  CopyFileW(TestkitFile(L"Talvorn Server.exe").c_str(),
+            (evil + L"\\Talvorn Server.exe").c_str(), FALSE);
+  std::wstring named = evil + L"\\Talvorn Server.exe";
+  WriteBytes(theirs + L"InstalledApp.txt",
+             std::string(reinterpret_cast<const char*>(named.data()), named.size() * 2));
+  WriteBytes(attacker + L"\\TLExtractorLog.txt", "theirs");
+
+  std::wstring via = scratch / L"via";
+  ASSERT_TRUE(MakeUnixLink(via, folder));
+  std::atomic<bool> stop{false};
+  bool repointed = false;
+  std::thread watcher([&] {
+    while (!stop && !repointed) {
+      if (GetParam().when(ReadLogLines(folder + L"\\TLExtractorLog.txt"),
+                          ReadBytes(RecordFile()))) {
+        repointed = MakeUnixLink(via, attacker);
+      }
+      Sleep(1);
+    }
+  });
+  Scenario scenario{L"e2e_demo.exe", "show,wait=300,install", {"Complete=OK"}};
+  scenario.via = via;
+  Outcome run = Start(scenario);
+  stop = true;
+  watcher.join();
+  RemoveUnixLink(via);
+
+  EXPECT_TRUE(repointed);
+  EXPECT_EQ(std::vector<Box>{Complete()}, run.boxes);
+  EXPECT_EQ(0, StartedFrom(run, attacker));
+  EXPECT_EQ(0, StartedFrom(run, evil));
+  std::vector<Record> setup = run.Events("InstallTalvorn.exe", "start");
+  ASSERT_EQ(1u, setup.size());
+  EXPECT_EQ(Narrow(folder) + "\\tmp-1\\InstallTalvorn.exe", setup[0]["module"]);
+  EXPECT_EQ(1u, run.Events("Launcher.exe", "start").size());
+  EXPECT_FALSE(PathExists(theirs + L"zlib1.dll.loaded"));
+  EXPECT_EQ("theirs", ReadBytes(attacker + L"\\TLExtractorLog.txt"));
+  EXPECT_FALSE(run.tmpLeft);
+  EXPECT_FALSE(run.logLeft);
+  // From tmp-1 on, the run goes by where it lies, not by the link.
+  EXPECT_EQ(L"ExtractFiles destDir=" + folder + L"\\tmp-1", run.log[4]);
+}
+
+bool UnpackedPast(const std::vector<std::wstring>& log, const std::wstring& name) {
+  for (size_t i = 0; i + 1 < log.size(); ++i) {
+    if (log[i].find(L"Unarchiving file") != std::wstring::npos &&
+        log[i].find(L"\\" + name + L"\"") != std::wstring::npos) {
+      return true;
+    }
+  }
+  return false;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Moments, RepointedLinkEndToEndTest,
+    ::testing::Values(
+        Repointing{"AfterZlibWasWritten",
+                   [](const std::vector<std::wstring>& log, const std::string&) {
+                     return UnpackedPast(log, L"zlib1.dll");
+                   }},
+        Repointing{"AfterTheSetupProgramWasUnpacked",
+                   [](const std::vector<std::wstring>& log, const std::string&) {
+                     return UnpackedPast(log, L"InstallTalvorn.exe");
+                   }},
+        Repointing{"AfterTheHandOff",
+                   [](const std::vector<std::wstring>&, const std::string& records) {
+                     return records.find("event=handoff") != std::string::npos;
+                   }}),
+    [](const ::testing::TestParamInfo<Repointing>& info) {
+      return std::string(info.param.moment);
+    });
+
+// A link planted under the log's name: the file it points at stays. Wine
+// cannot open such a link as itself, so the log cannot be made, which is
+// reported; the run goes on.
+TEST_F(AttackEndToEndTest, ALogNamePlantedAsALinkLeavesItsTargetAlone) {
+  std::wstring precious = scratch / L"precious.txt";
+  WriteBytes(precious, "precious");
+  ASSERT_TRUE(MakeUnixLink(folder + L"\\TLExtractorLog.txt", precious));
+  Outcome run = Start({L"e2e_demo.exe", "show,wait=300,install", {"Complete=OK"}});
+  EXPECT_EQ((std::vector<Box>{{"Error",
+                               "Error creating log file " + Narrow(folder) +
+                                   "\\TLExtractorLog.txt 80",
+                               "OK", "error"},
+                              Complete()}),
+            run.boxes);
+  EXPECT_EQ(1u, run.Events("Launcher.exe", "start").size());
+  EXPECT_EQ("precious", ReadBytes(precious));
+  EXPECT_FALSE(run.tmpLeft);
+  RemoveUnixLink(folder + L"\\TLExtractorLog.txt");
+}
+
+// C:\Talvorn made beforehand by someone else: as a link to a folder of
+// theirs, nothing is written through it; as a folder of theirs holding a
+// replaced application and a launcher, neither is ever started, not even
+// after the basic install has copied the application over theirs.
+TEST_F(AttackEndToEndTest, AFixedFolderPreparedBeforehandIsNeverUsed) {
+  std::wstring elsewhere = scratch / L"elsewhere";
+  CreateDirectoryW(elsewhere.c_str(), nullptr);
+  ASSERT_TRUE(MakeUnixLink(L"C:\\Talvorn", elsewhere));
+  Outcome linked = Start({L"e2e_demo.exe", "show,wait=300", {"Basic install=OK"}});
+  EXPECT_EQ((std::vector<Box>{BasicInstall(),
+                              {"Error", "Error creating directory C:\\Talvorn\\ 4395",
+                               "OK", "error"}}),
+            linked.boxes);
+  EXPECT_FALSE(PathExists(elsewhere + L"\\Talvorn Server.exe"));
+  RemoveUnixLink(L"C:\\Talvorn");
+
+  for (const char* answer : {"Basic install=Cancel", "Basic install=OK"}) {
+    SCOPED_TRACE(answer);
+    ClearInstallLocations();
+    CreateDirectoryW(L"C:\\Talvorn", nullptr);
+    CopyFileW(TestkitFile(L"Launcher.exe").c_str(), L"C:\\Talvorn\\Launcher.exe", FALSE);
+    CopyFileW(TestkitFile(L"Talvorn Server.exe").c_str(),
+              L"C:\\Talvorn\\Talvorn Server.exe", FALSE);
+    RemoveTree(folder);
+    CreateDirectoryW(folder.c_str(), nullptr);
+    // Seen installing, but no hand-off and no registry value: completion
+    // reaches the fixed folder.
+    Outcome run = Start({L"e2e_demo.exe", "show,wait=300,installing,wait=400",
+                         {answer, "Complete=OK"}});
+    std::vector<Box> expected = {NoHandOff(), BasicInstall()};
+    if (std::string(answer).find("OK") != std::string::npos) {
+      expected.push_back(NoHandOff());  // completion again, and nothing found
+    }
+    EXPECT_EQ(expected, run.boxes);
+    EXPECT_TRUE(run.Events("Launcher.exe", "start").empty());
+    EXPECT_TRUE(run.Events("Talvorn Server.exe", "start").empty());
+    EXPECT_TRUE(PathExists(L"C:\\Talvorn\\Launcher.exe"));
+    EXPECT_FALSE(run.tmpLeft);
+  }
+}
+
+}  // namespace
