@@ -4,8 +4,11 @@
 #include <shellapi.h>
 
 #include <cstdlib>
+#include <initializer_list>
 
 #include "completion/install_folder.h"
+#include "support/admin_control.h"
+#include "support/file_entry.h"
 #include "support/file_util.h"
 #include "support/seams.h"
 #include "support/text.h"
@@ -21,6 +24,28 @@ bool Exists(const wchar_t* path) {
 // The search's four places, in order; each leaves the candidate in app (or
 // empty) and says whether the search stops there.
 
+// On a volume that keeps no ACLs (an installer stick) anyone may have written
+// the hand-off file into tmp-n: the program it names is then started only if
+// only administrators can change it and its folder.
+bool HandOffBelieved(const wchar_t* tempDirectory, const wchar_t* named) {
+  const DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+  HANDLE folder = OpenEntry(tempDirectory, FILE_READ_ATTRIBUTES, kShareAll);
+  bool keepsAcls = folder != INVALID_HANDLE_VALUE && VolumeKeepsAcls(folder);
+  if (folder != INVALID_HANDLE_VALUE) CloseHandle(folder);
+  if (keepsAcls) return true;
+  wchar_t parent[MAX_PATH];
+  CopyText(parent, MAX_PATH, named);
+  CutLastComponent(parent);
+  bool closed = true;
+  for (const wchar_t* path : {named, static_cast<const wchar_t*>(parent)}) {
+    HANDLE entry = OpenEntry(path, READ_CONTROL | FILE_READ_ATTRIBUTES, kShareAll);
+    closed = closed && entry != INVALID_HANDLE_VALUE &&
+             !LeadsElsewhere(entry, path) && OnlyAdministratorsCanChangeEntry(entry);
+    if (entry != INVALID_HANDLE_VALUE) CloseHandle(entry);
+  }
+  return closed;
+}
+
 // The hand-off file names the executable itself, in UTF-16LE without a BOM.
 bool FromHandOffFile(const wchar_t* tempDirectory, wchar_t* app) {
   wchar_t handOff[MAX_PATH];
@@ -30,7 +55,8 @@ bool FromHandOffFile(const wchar_t* tempDirectory, wchar_t* app) {
   const wchar_t* named = reinterpret_cast<const wchar_t*>(text);
   // A path that does not fit the buffer is passed over like any other that
   // names no file.
-  bool found = lstrlenW(named) < MAX_PATH && Exists(named);
+  bool found = lstrlenW(named) < MAX_PATH && Exists(named) &&
+               HandOffBelieved(tempDirectory, named);
   if (found) CopyText(app, MAX_PATH, named);
   std::free(text);
   return found;
