@@ -4,7 +4,6 @@
 #include <shellapi.h>
 
 #include <cstdlib>
-#include <initializer_list>
 
 #include "completion/install_folder.h"
 #include "support/admin_control.h"
@@ -28,7 +27,6 @@ bool Exists(const wchar_t* path) {
 // the hand-off file into tmp-n: the program it names is then started only if
 // only administrators can change it and its folder.
 bool HandOffBelieved(const wchar_t* tempDirectory, const wchar_t* named) {
-  const DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
   HANDLE folder = OpenEntry(tempDirectory, FILE_READ_ATTRIBUTES, kShareAll);
   bool keepsAcls = folder != INVALID_HANDLE_VALUE && VolumeKeepsAcls(folder);
   if (folder != INVALID_HANDLE_VALUE) CloseHandle(folder);
@@ -36,14 +34,8 @@ bool HandOffBelieved(const wchar_t* tempDirectory, const wchar_t* named) {
   wchar_t parent[MAX_PATH];
   CopyText(parent, MAX_PATH, named);
   CutLastComponent(parent);
-  bool closed = true;
-  for (const wchar_t* path : {named, static_cast<const wchar_t*>(parent)}) {
-    HANDLE entry = OpenEntry(path, READ_CONTROL | FILE_READ_ATTRIBUTES, kShareAll);
-    closed = closed && entry != INVALID_HANDLE_VALUE &&
-             !LeadsElsewhere(entry, path) && OnlyAdministratorsCanChangeEntry(entry);
-    if (entry != INVALID_HANDLE_VALUE) CloseHandle(entry);
-  }
-  return closed;
+  return OnlyAdministratorsCanChangePath(named) &&
+         OnlyAdministratorsCanChangePath(parent);
 }
 
 // The hand-off file names the executable itself, in UTF-16LE without a BOM.

@@ -16,8 +16,7 @@ HANDLE HoldFolder(const wchar_t* path) {
 }  // namespace
 
 bool DeleteReadOnlyEntry(const wchar_t* path) {
-  HANDLE entry = OpenEntry(path, DELETE | FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES,
-                           FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE);
+  HANDLE entry = OpenEntry(path, kDeleteAccess, kShareAll);
   BY_HANDLE_FILE_INFORMATION info;
   // As current Windows deletes: the name goes at once, even while a scanner
   // still has the file open, and the mark need not be cleared.

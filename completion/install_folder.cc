@@ -40,7 +40,6 @@ const ACCESS_MASK kFolderAccess = READ_CONTROL | WRITE_DAC | WRITE_OWNER |
                                   FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES;
 // Without delete sharing: nobody can rename it or put a link in its place.
 const DWORD kFolderSharing = FILE_SHARE_READ | FILE_SHARE_WRITE;
-const DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
 
 void Release(HeldFile* file) {
   if (file->handle != nullptr) CloseHandle(file->handle);
@@ -66,12 +65,18 @@ bool Hold(HeldFile* file, const wchar_t* path) {
   return true;
 }
 
-bool IsOwnCopy(HANDLE entry) {
+// The entry at path is the copy this run wrote and holds.
+bool IsOwnCopy(const wchar_t* path) {
+  if (copy.handle == nullptr) return false;
+  HANDLE entry = OpenEntry(path, FILE_READ_ATTRIBUTES, kShareAll);
+  if (entry == INVALID_HANDLE_VALUE) return false;
   BY_HANDLE_FILE_INFORMATION mine;
   BY_HANDLE_FILE_INFORMATION other;
-  return copy.handle != nullptr &&
-         GetFileInformationByHandle(copy.handle, &mine) &&
-         GetFileInformationByHandle(entry, &other) && SameEntry(mine, other);
+  bool own = !LeadsElsewhere(entry, path) &&
+             GetFileInformationByHandle(copy.handle, &mine) &&
+             GetFileInformationByHandle(entry, &other) && SameEntry(mine, other);
+  CloseHandle(entry);
+  return own;
 }
 
 // The folder itself, held for the rest of the run.
@@ -96,13 +101,8 @@ bool EveryEntryClosedToOthers() {
     const wchar_t* name = found.cFileName;
     if (lstrcmpW(name, L".") == 0 || lstrcmpW(name, L"..") == 0) continue;
     wchar_t path[MAX_PATH];
-    HANDLE entry = INVALID_HANDLE_VALUE;
-    if (JoinPath(path, MAX_PATH, kFolderName, name)) {
-      entry = OpenEntry(path, READ_CONTROL | FILE_READ_ATTRIBUTES, kShareAll);
-    }
-    closed = entry != INVALID_HANDLE_VALUE && !LeadsElsewhere(entry, path) &&
-             (IsOwnCopy(entry) || OnlyAdministratorsCanChangeEntry(entry));
-    if (entry != INVALID_HANDLE_VALUE) CloseHandle(entry);
+    closed = JoinPath(path, MAX_PATH, kFolderName, name) &&
+             (IsOwnCopy(path) || OnlyAdministratorsCanChangePath(path));
   } while (closed && FindNextFileW(search, &found));
   FindClose(search);
   return closed;
@@ -159,8 +159,8 @@ bool ClearCopyTarget(const wchar_t* path, DWORD* error) {
   HANDLE entry = OpenEntry(path, FILE_READ_ATTRIBUTES, kShareAll);
   if (entry == INVALID_HANDLE_VALUE) return true;  // nothing there to follow
   BY_HANDLE_FILE_INFORMATION info;
-  bool plain = ReadUnlessLink(entry, path, &info) && !LeadsElsewhere(entry, path) &&
-               info.nNumberOfLinks == 1;
+  bool plain = !LeadsElsewhere(entry, path) &&
+               GetFileInformationByHandle(entry, &info) && info.nNumberOfLinks == 1;
   CloseHandle(entry);
   if (plain || DeleteEntryItself(path)) return true;
   *error = kReparsePointEncountered;

@@ -1,5 +1,7 @@
 #include "support/admin_control.h"
 
+#include "support/file_entry.h"
+
 namespace {
 
 // What lets a holder change the object, or a folder's contents: writing or
@@ -93,5 +95,13 @@ bool OnlyAdministratorsCanChangeEntry(HANDLE entry) {
   bool only = GetKernelObjectSecurity(entry, wanted, descriptor, needed, &needed) &&
               OnlyAdministratorsCanChange(descriptor);
   HeapFree(heap, 0, descriptor);
+  return only;
+}
+
+bool OnlyAdministratorsCanChangePath(const wchar_t* path) {
+  HANDLE entry = OpenEntry(path, READ_CONTROL | FILE_READ_ATTRIBUTES, kShareAll);
+  if (entry == INVALID_HANDLE_VALUE) return false;
+  bool only = !LeadsElsewhere(entry, path) && OnlyAdministratorsCanChangeEntry(entry);
+  CloseHandle(entry);
   return only;
 }

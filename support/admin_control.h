@@ -16,3 +16,7 @@ bool OnlyAdministratorsCanChange(PSECURITY_DESCRIPTOR descriptor);
 // The same for an open entry (opened with READ_CONTROL); false when its
 // descriptor cannot be read.
 bool OnlyAdministratorsCanChangeEntry(HANDLE entry);
+
+// The same for the entry at path, opened on itself, which must be no link and
+// lead nowhere else.
+bool OnlyAdministratorsCanChangePath(const wchar_t* path);

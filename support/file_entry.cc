@@ -13,8 +13,6 @@ const DWORD kDispositionPosixSemantics = 0x2;
 const DWORD kDispositionIgnoreReadOnly = 0x10;
 
 const size_t kRawFinalPathSize = 600;
-const DWORD kDeleteAccess = DELETE | FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES;
-const DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
 
 bool MarkForDeletion(HANDLE entry) {
   FILE_DISPOSITION_INFO dispose = {TRUE};
@@ -41,11 +39,11 @@ HANDLE OpenEntry(const wchar_t* path, DWORD access, DWORD sharing) {
 
 bool ReadUnlessLink(HANDLE entry, const wchar_t* path,
                     BY_HANDLE_FILE_INFORMATION* info) {
+  DWORD named = GetFileAttributesW(path);
   return entry != INVALID_HANDLE_VALUE &&
          GetFileInformationByHandle(entry, info) &&
          !IsLinkAttribute(info->dwFileAttributes) &&
-         GetFileAttributesW(path) != INVALID_FILE_ATTRIBUTES &&
-         !IsLinkAttribute(GetFileAttributesW(path));
+         named != INVALID_FILE_ATTRIBUTES && !IsLinkAttribute(named);
 }
 
 bool LeadsElsewhere(HANDLE entry, const wchar_t* path) {
@@ -60,10 +58,8 @@ bool LeadsElsewhere(HANDLE entry, const wchar_t* path) {
   size_t cut = static_cast<size_t>(lstrlenW(folder));
   if (path[cut] != L'\\') return false;  // no folder part
   if (cut == 2) AppendBackslash(folder, MAX_PATH);  // "C:" alone is no folder
-  HANDLE parent = CreateFileW(folder, FILE_READ_ATTRIBUTES,
-                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                              nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS,
-                              nullptr);
+  HANDLE parent = CreateFileW(folder, FILE_READ_ATTRIBUTES, kShareAll, nullptr,
+                              OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
   wchar_t resolvedFolder[MAX_PATH];
   wchar_t expected[MAX_PATH];
   wchar_t resolved[MAX_PATH];

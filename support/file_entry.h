@@ -7,6 +7,11 @@
 
 #include <windows.h>
 
+// Every kind of sharing, for a look or a deletion that should keep no one
+// else out; and the access a deletion through a handle needs.
+const DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+const DWORD kDeleteAccess = DELETE | FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES;
+
 // Opens the entry at path itself (a link is opened as the link, never what
 // it points at), file or folder.
 HANDLE OpenEntry(const wchar_t* path, DWORD access, DWORD sharing);

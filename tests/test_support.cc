@@ -11,6 +11,7 @@
 #include "payload/held_files.h"
 #include "payload/temp_directory.h"
 #include "support/errors.h"
+#include "support/file_entry.h"
 #include "support/log.h"
 #include "support/seams.h"
 
@@ -157,8 +158,8 @@ bool MakeUnixLink(const std::wstring& link, const std::wstring& target) {
     HANDLE b = CreateFileW(target.c_str(), FILE_READ_ATTRIBUTES, 7, nullptr,
                            OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
     BY_HANDLE_FILE_INFORMATION x = {}, y = {};
-    bool same = GetFileInformationByHandle(a, &x) && GetFileInformationByHandle(b, &y) &&
-                x.nFileIndexLow == y.nFileIndexLow && x.nFileIndexHigh == y.nFileIndexHigh;
+    bool same = GetFileInformationByHandle(a, &x) &&
+                GetFileInformationByHandle(b, &y) && SameEntry(x, y);
     if (a != INVALID_HANDLE_VALUE) CloseHandle(a);
     if (b != INVALID_HANDLE_VALUE) CloseHandle(b);
     return same;
