@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
 """Makes a deterministic benchmark payload folder of about SIZE MiB.
 
-    make_payload.py <folder> <size-MiB> [--seed N] [--zlib PATH]
+    make_payload.py <folder> <size-MiB> --zlib PATH [--seed N]
 
 The mix stands in for a product installer: compressible text (prose, log
 lines, records), binary-like files (PE files of this machine, lightly altered
@@ -21,7 +21,6 @@ import shutil
 import sys
 
 MIB = 1 << 20
-DEFAULT_ZLIB = "/usr/i686-w64-mingw32/lib/zlib1.dll"
 # Folders where Debian keeps 32-bit Windows binaries; the first that exist
 # feed the binary-like share.
 PE_SOURCES = [
@@ -197,7 +196,8 @@ def main(argv):
     parser.add_argument("folder")
     parser.add_argument("size_mib", type=int)
     parser.add_argument("--seed", type=int, default=1729)
-    parser.add_argument("--zlib", default=DEFAULT_ZLIB)
+    # The build's own, of its bitness (scripts/bench.sh reads it from the build).
+    parser.add_argument("--zlib", required=True)
     args = parser.parse_args(argv)
     made = make(args.folder, args.size_mib, args.seed, args.zlib)
     print("%s %s" % ("made" if made else "reused", args.folder))

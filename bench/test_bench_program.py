@@ -19,7 +19,23 @@ import unittest
 BUILD = os.environ.get("TALVORN_BENCH_BUILD", "")
 PROGRAM = os.path.join(BUILD, "bench", "prog", "talvorn-bench.exe")
 PACKER = os.path.join(BUILD, "tools", "talvorn-pack")
-ZLIB = "/usr/i686-w64-mingw32/lib/zlib1.dll"
+
+
+def _cached(name):
+    """A value of the build folder's CMake cache ("" when absent)."""
+    try:
+        with open(os.path.join(BUILD, "CMakeCache.txt")) as cache:
+            for line in cache:
+                key, _, value = line.rstrip("\n").partition("=")
+                if key.split(":")[0] == name:
+                    return value
+    except OSError:
+        pass
+    return ""
+
+
+# The zlib1.dll of the build's bitness.
+ZLIB = _cached("TALVORN_ZLIB_DLL")
 
 
 def windows(path):

@@ -3,14 +3,9 @@
 
 # A single-threaded stub has no use for the posix thread model's runtime, and
 # its winpthread adds some 30 KB; the exe alone links against the win32 model's
-# libstdc++ and libgcc. The core library uses no thread-model-dependent code
-# (the "core_thread_model" test checks that it references no pthread symbol).
-execute_process(COMMAND i686-w64-mingw32-g++-win32 -print-libgcc-file-name
-                OUTPUT_VARIABLE _win32_libgcc OUTPUT_STRIP_TRAILING_WHITESPACE
-                ERROR_QUIET)
-if(_win32_libgcc AND EXISTS "${_win32_libgcc}")
-  get_filename_component(TALVORN_WIN32_RUNTIME_DIR "${_win32_libgcc}" DIRECTORY)
-endif()
+# libstdc++ and libgcc, found by the toolchain (TALVORN_WIN32_RUNTIME_DIR). The
+# core library uses no thread-model-dependent code (the "core_thread_model"
+# test checks that it references no pthread symbol).
 
 function(talvorn_add_extractor name payload)
   set(payload_rc "")
@@ -31,7 +26,7 @@ function(talvorn_add_extractor name payload)
   set_source_files_properties(${CMAKE_SOURCE_DIR}/resources/extractor.rc
     TARGET_DIRECTORY ${name}
     PROPERTIES OBJECT_DEPENDS
-    "${CMAKE_SOURCE_DIR}/resources/talvorn.ico;${CMAKE_SOURCE_DIR}/resources/extractor.manifest;${GENERATED_DIR}/build_info.h")
+    "${CMAKE_SOURCE_DIR}/resources/talvorn.ico;${GENERATED_DIR}/extractor.manifest;${GENERATED_DIR}/build_info.h")
   if(payload)
     set_source_files_properties(${payload_rc} TARGET_DIRECTORY ${name}
       PROPERTIES OBJECT_DEPENDS "${payload}")

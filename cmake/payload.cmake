@@ -4,7 +4,7 @@
 #  - PAYLOAD_ARCHIVE: a ready archive file, used byte for byte;
 #  - PAYLOAD_DIR: a folder, packed at build time into payload/payload.bin;
 #  - neither: the demo payload, assembled at build time in payload/demo/ from
-#    resources/demo-payload/, the cross zlib1.dll and the stand-in programs
+#    resources/demo-payload/, the target's zlib1.dll and the stand-in programs
 #    of testkit/, and packed into payload/demo.bin.
 # TALVORN_PAYLOAD_TARGET names the target that makes the file; TalvornSetup
 # is made to depend on it at the end of the top-level directory.
@@ -28,8 +28,10 @@ ExternalProject_Add(talvorn_tools
 if(TALVORN_TESTS)
   # The packer's tests also read the built extractors (see below).
   add_test(NAME talvorn_pack_tests COMMAND ${TALVORN_TOOLS_DIR}/talvorn-pack-tests)
+  # The host readers are the same for both builds: fuzzed once, from the
+  # shipped build's exes.
   find_program(TALVORN_CLANGXX clang++)
-  if(TALVORN_CLANGXX)
+  if(TALVORN_CLANGXX AND TALVORN_ARCH STREQUAL "x86")
     add_test(NAME payload_readers_fuzz
              COMMAND ${CMAKE_SOURCE_DIR}/scripts/fuzz.sh ${CMAKE_BINARY_DIR}/fuzz 30)
     set_tests_properties(payload_readers_fuzz PROPERTIES LABELS fuzz ENVIRONMENT
@@ -69,7 +71,7 @@ if(TALVORN_TESTS OR NOT (PAYLOAD_ARCHIVE OR PAYLOAD_DIR))
   set(TALVORN_DEMO_PAYLOAD ${TALVORN_PAYLOAD_STAGE}/demo.bin)
   set(_demo ${TALVORN_PAYLOAD_STAGE}/demo)
   set(_texts ${CMAKE_SOURCE_DIR}/resources/demo-payload)
-  set(_zlib_dll /usr/i686-w64-mingw32/lib/zlib1.dll)
+  set(_zlib_dll ${TALVORN_ZLIB_DLL})
   # The stand-in programs by payload name, in archive order.
   set(_program_names "Talvorn Server.exe" "Uninstall.exe" "Launcher.exe"
                      "InstallTalvorn.exe" "libeay32.dll" "libssl32.dll")

@@ -4,7 +4,12 @@
 # zlib1.dll) and against a native Info-ZIP unzip of the same folder; and how
 # much the process's memory grows while it unpacks.
 #
-#   scripts/bench.sh [build folder]        (default: build)
+#   scripts/bench.sh [build folder]        (default: build, or build/x64)
+#
+# It measures the build that this host's Wine runs (scripts/arch.sh): the
+# shipped 32-bit code, or the 64-bit twin where the kernel runs no 32-bit
+# programs (or TALVORN_TEST_ARCH=x64), and says which. The in-memory floor is
+# built for the same bitness, with the same zlib1.dll.
 #
 # Settings from the environment:
 #   BENCH_SIZES  payload sizes in MiB (default "8 64 256")
@@ -21,14 +26,16 @@ set -euo pipefail
 export LC_ALL=C  # a decimal point in $EPOCHREALTIME and in awk
 
 root=$(cd "$(dirname "$0")/.." && pwd)
-build=${1:-$root/build}
+. "$root/scripts/arch.sh"
+default_build=$root/build
+[ "$talvorn_run_arch" = x64 ] && default_build=$root/build/x64
+build=${1:-$default_build}
 mkdir -p "$build"
 build=$(cd "$build" && pwd)
-toolchain=$root/cmake/toolchain-i686-mingw.cmake
+toolchain=$root/cmake/toolchain-$talvorn_run_arch.cmake
 sizes=${BENCH_SIZES:-8 64 256}
 reps=${BENCH_REPS:-5}
 seed=${BENCH_SEED:-1729}
-zlib=/usr/i686-w64-mingw32/lib/zlib1.dll
 data=$build/bench
 work=$data/work  # beside the archives: the same disk
 results=$data/results.txt
@@ -44,6 +51,7 @@ if [ ! -f "$build/CMakeCache.txt" ]; then
 fi
 say "building talvorn_core and the packer in $build"
 cmake --build "$build" --target talvorn_core talvorn_tools -j"$(nproc)" >/dev/null
+zlib=$(sed -n 's/^TALVORN_ZLIB_DLL:[A-Z]*=//p' "$build/CMakeCache.txt")
 cmake -S "$root/bench" -B "$data/prog" -DCMAKE_TOOLCHAIN_FILE="$toolchain" \
   -DTALVORN_BUILD_DIR="$build" >/dev/null
 cmake --build "$data/prog" >/dev/null
@@ -111,6 +119,11 @@ for size in $sizes; do
 done
 
 echo
+if [ "$talvorn_run_arch" = x64 ]; then
+  echo "Measured: the 64-bit twin under wine64 ($talvorn_run_why), not the shipped 32-bit exe."
+else
+  echo "Measured: the shipped 32-bit build."
+fi
 echo "Extraction under Wine: the extractor's ExtractFiles (log in the run folder,"
 echo "one flushed line per entry and per directory). In-memory: the same streams"
 echo "inflated with the same zlib1.dll and 100,000-byte buffer, output discarded."

@@ -6,7 +6,7 @@ if ! dpkg --print-foreign-architectures | grep -qx i386; then
   dpkg --add-architecture i386
   stale=1
 fi
-packages="cmake make g++ g++-mingw-w64-i686 libz-mingw-w64 libz-mingw-w64-dev
+packages="cmake make g++ g++-mingw-w64-i686 g++-mingw-w64-x86-64 libz-mingw-w64 libz-mingw-w64-dev
   zlib1g-dev googletest clang libclang-rt-14-dev wine wine32:i386 wine64 xvfb
   x11-utils imagemagick zip unzip time python3 openssl osslsigncode"
 missing=""

@@ -6,7 +6,8 @@
 #
 # build-folder defaults to build/fuzz, seconds to 30. The PE reader starts
 # from the built exes named in TALVORN_FUZZ_EXES (default: the stub and the
-# empty-payload extractor of build/, when they exist). Exits non-zero when a
+# empty-payload extractor of build/ and of the 64-bit twin's build/x64, those
+# that exist). Exits non-zero when a
 # fuzzer finds a crash; the crashing input is left in build-folder/findings.
 set -eu
 
@@ -47,7 +48,11 @@ printf '\000\000\000\000' >"$seeds/empty.bin"
 pe_seeds="$build/pe-seeds"
 rm -rf "$pe_seeds"
 mkdir -p "$pe_seeds"
-for exe in ${TALVORN_FUZZ_EXES:-$root/build/TalvornSetupStub.exe $root/build/tests/e2e_empty.exe}; do
+default_exes=""
+for dir in "$root/build" "$root/build/x64"; do
+  default_exes="$default_exes $dir/TalvornSetupStub.exe $dir/tests/e2e_empty.exe"
+done
+for exe in ${TALVORN_FUZZ_EXES:-$default_exes}; do
   [ -f "$exe" ] && cp "$exe" "$pe_seeds/"
 done
 

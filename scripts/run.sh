@@ -3,7 +3,9 @@
 # given as -D options) and runs it end to end under Wine:
 #   scripts/run.sh [--interactive] [-DPAYLOAD_DIR=...]
 # Headless (the default) the setup stand-in installs by itself, the answering
-# robot says OK to every question and screenshots land in build/run/shots.
+# robot says OK to every question and screenshots land in build/run/shots
+# (build/x64/run/shots for the 64-bit twin). Exits non-zero, saying why, when
+# the extractor could not be run or did not end.
 # With --interactive (and a DISPLAY), a person clicks instead.
 set -eu
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -15,7 +17,12 @@ if [ $interactive = 1 ] && [ -z "${DISPLAY:-}" ]; then
 fi
 
 sh "$root/scripts/deps.sh"
-TALVORN_TARGETS="TalvornSetup robot" sh "$root/scripts/configure.sh" "$build" "$@"
+# Where this host cannot run the shipped 32-bit exe, the demo runs the 64-bit
+# twin, built in build/x64 (scripts/arch.sh).
+. "$root/scripts/arch.sh"
+if [ "$talvorn_run_arch" = x64 ]; then build="$root/build/x64"; fi
+TALVORN_TARGETS="TalvornSetup robot" sh "$root/scripts/configure.sh" \
+  --arch "$talvorn_run_arch" "$build" "$@"
 talvorn_build="$build"
 . "$root/scripts/wine-env.sh"
 trap talvorn_env_stop EXIT
@@ -67,3 +74,14 @@ done
 echo "== Screenshots"
 ls -1 "$run"/shots/*.png 2>/dev/null || echo "(none)"
 echo "== Exit code: $status"
+# The extractor always ends with 0: anything else is Wine, or the robot,
+# saying that it could not be started or did not end.
+if [ "$status" != 0 ]; then
+  case $status in
+    124) why="it did not end within the robot's time limit" ;;
+    126) why="Wine could not start it (126: the program or its loader cannot run here)" ;;
+    *) why="the run ended with $status" ;;
+  esac
+  echo "== FAILED: the extractor did not run end to end: $why" >&2
+  exit 1
+fi

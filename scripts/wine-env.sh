@@ -3,10 +3,21 @@
 # none is set, and warms a persistent wineserver. Wine's background processes
 # inherit the streams of the first Wine client, so that client gets /dev/null
 # for all three; otherwise pipes stay open and commands hang.
+# A folder of the 64-bit twin (scripts/arch.sh) gets a 64-bit prefix, and
+# "wine", "winepath" and "wineboot" then mean Wine's 64-bit loader
+# (testkit/wine64 goes first on PATH), for this shell and what it starts.
 #   talvorn_build=<build folder>; . scripts/wine-env.sh
 talvorn_build=$(cd "$talvorn_build" && pwd)
+TALVORN_ARCH=$(sed -n 's/^TALVORN_ARCH:[A-Z]*=//p' "$talvorn_build/CMakeCache.txt" 2>/dev/null)
+: "${TALVORN_ARCH:=x86}"
+export TALVORN_ARCH
 export WINEPREFIX="$talvorn_build/wineprefix"
 export WINEDEBUG=-all
+if [ "$TALVORN_ARCH" = x64 ]; then
+  talvorn_source=$(sed -n 's/^CMAKE_HOME_DIRECTORY:[A-Z]*=//p' "$talvorn_build/CMakeCache.txt")
+  export PATH="$talvorn_source/testkit/wine64:$PATH"
+  export WINEARCH=win64 WINELOADER=/usr/lib/wine/wine64
+fi
 # Wine keeps a built-in zlib1.dll loaded in every GUI process and would hand it
 # back even for a load by full path; preferring native files makes it load the
 # payload's own zlib1.dll, as Windows does. No Mono/Gecko install prompts.

@@ -2,13 +2,37 @@
 // write pattern, the reports, and that every damaged stream ends the run.
 #include "compression/inflate_file.h"
 
+#include <cstddef>
 #include <thread>
 
 #include "compression/zlib_binding.h"
 #include "support/errors.h"
 #include "tests/payload_test_support.h"
+// Last: its Z_ macros would rename the binding's own constants.
+#include <zlib.h>
 
 namespace {
+
+// The record handed to the library is zlib's own z_stream, field for field,
+// in both builds (uLong stays 32 bits on 64-bit Windows; pointers do not).
+#define SAME_FIELD(field) \
+  static_assert(offsetof(ZStream, field) == offsetof(z_stream, field), #field)
+SAME_FIELD(next_in);
+SAME_FIELD(avail_in);
+SAME_FIELD(total_in);
+SAME_FIELD(next_out);
+SAME_FIELD(avail_out);
+SAME_FIELD(total_out);
+SAME_FIELD(msg);
+SAME_FIELD(state);
+SAME_FIELD(zalloc);
+SAME_FIELD(zfree);
+SAME_FIELD(opaque);
+SAME_FIELD(data_type);
+SAME_FIELD(adler);
+SAME_FIELD(reserved);
+#undef SAME_FIELD
+static_assert(sizeof(ZStream) == sizeof(z_stream), "z_stream size");
 
 // A message-mode pipe as the target "file": every WriteFile arrives as one
 // message, so the test sees the size of each write.

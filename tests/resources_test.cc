@@ -86,7 +86,7 @@ TEST_F(ResourcesTest, ManifestAsksForAdministratorRights) {
   std::string manifest = Bytes(MAKEINTRESOURCEW(24), MAKEINTRESOURCEW(1), kUsEnglish);
   ASSERT_FALSE(manifest.empty());
   for (const char* part :
-       {"name=\"Talvorn\"", "version=\"1.0.0.0\"", "processorArchitecture=\"x86\"",
+       {"name=\"Talvorn\"", "version=\"1.0.0.0\"", "processorArchitecture=\"" TALVORN_MANIFEST_ARCH "\"",
         "<description>Talvorn Installer</description>",
         "level=\"requireAdministrator\""}) {
     EXPECT_NE(std::string::npos, manifest.find(part)) << part;

@@ -1,7 +1,8 @@
 #!/bin/sh
 # The extractor is linked statically: it may import system DLLs only.
+#   imports.sh <objdump of the target> <exe>
 set -e
-dlls=$(i686-w64-mingw32-objdump -p "$1" | sed -n 's/^\s*DLL Name: //p' | tr 'a-z' 'A-Z' | sort)
+dlls=$("$1" -p "$2" | sed -n 's/^\s*DLL Name: //p' | tr 'a-z' 'A-Z' | sort)
 echo "$dlls"
 for dll in $dlls; do
   case "$dll" in

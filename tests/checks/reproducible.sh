@@ -9,7 +9,7 @@
 # Signed builds are identical only with an RSA key, whose PKCS#1 v1.5
 # signatures are deterministic; an ECDSA signature takes a random nonce and
 # differs every time. This check covers RSA keys, and says so.
-# usage: reproducible.sh <source dir> <build dir>
+# usage: reproducible.sh <source dir> <build dir> <toolchain file>
 set -e
 if [ -z "$SOURCE_DATE_EPOCH" ]; then
   echo "SOURCE_DATE_EPOCH is not set; the two builds could differ in date"
@@ -18,7 +18,7 @@ fi
 certs="$2/tests/signing"
 scratch="$2/reproducible"
 rm -rf "$scratch"
-cmake -S "$1" -B "$scratch" -DCMAKE_TOOLCHAIN_FILE="$1/cmake/toolchain-i686-mingw.cmake" \
+cmake -S "$1" -B "$scratch" -DCMAKE_TOOLCHAIN_FILE="$3" \
   -DTALVORN_TESTS=OFF -DPAYLOAD_ARCHIVE="$1/resources/empty.payload" \
   -DSIGN_PKCS12="$certs/good.p12" -DSIGN_PASSWORD_FILE="$certs/password.txt" \
   -DSIGN_DESCRIPTION= >/dev/null
