@@ -8,9 +8,13 @@
 #include "app/progress_dialog.h"
 #include "app/single_run.h"
 #include "payload/extract.h"
+#include "payload/own_folder.h"
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
   RestrictDllSearch();
+  // Before anything can be shown: whoever re-points a link the extractor was
+  // started through redirects nothing from here on.
+  HoldOwnFolder();
   // A second copy leaves no trace: no dialog, no tmp-n, no log.
   if (!ClaimSingleRun()) return 0;
   instanceHandle = instance;

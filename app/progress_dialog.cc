@@ -20,16 +20,18 @@ const UINT kTimerPeriodMs = 100;
 
 void RunWorkSequence(HWND dialog) {
   busy = 1;
-  wchar_t tempDirectory[kPathSize] = {};
+  // Held from its creation to its removal; after a failure it stays held
+  // until the process ends.
+  HeldFolder tempDirectory;
   wchar_t extractorFolder[kPathSize] = {};
   try {
-    if (ExtractPayload(tempDirectory, extractorFolder) < 1) {
+    if (ExtractPayload(&tempDirectory, extractorFolder) < 1) {
       EndDialog(dialog, 0);
       return;
     }
     // Loaded from tmp-n, the library must go before tmp-n can be removed.
     FreeZlib();
-    RunSetupProgram(dialog, tempDirectory);
+    RunSetupProgram(dialog, &tempDirectory);
     CloseExtractionLog();
   } catch (CException*) {
     EndDialog(dialog, 2);

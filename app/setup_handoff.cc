@@ -1,7 +1,5 @@
 #include "app/setup_handoff.h"
 
-#include <shellapi.h>
-
 #include <cstring>
 
 #include "app/window_level.h"
@@ -9,10 +7,9 @@
 #include "completion/complete_install.h"
 #include "completion/delete_tree.h"
 #include "completion/install_folder.h"
-#include "payload/held_files.h"
-#include "payload/temp_directory.h"
 #include "support/base64.h"
 #include "support/file_util.h"
+#include "support/process_start.h"
 #include "support/seams.h"
 #include "support/text.h"
 
@@ -79,7 +76,7 @@ void AppendEncodedArgument(wchar_t* arguments, const wchar_t* path) {
   AppendText(arguments, kArgumentSize, L"\"");
 }
 
-int RunSetupProgram(HWND dialog, const wchar_t* tempDirectory) {
+int RunSetupProgram(HWND dialog, HeldFolder* tempDirectory) {
   wchar_t arguments[kArgumentSize] = {};
   wchar_t folder[kFolderPathSize] = {};
   AppendFolderArgument(arguments, GetDocumentsFolder(folder), folder);
@@ -92,15 +89,11 @@ int RunSetupProgram(HWND dialog, const wchar_t* tempDirectory) {
   // code: 206 is above 32 and must not read as a started program.
   int launchResult = ERROR_FILENAME_EXCED_RANGE;
   bool launched = false;
-  if (JoinPath(setupPath, MAX_PATH, tempDirectory, L"InstallTalvorn.exe")) {
-    // No working directory: the setup program inherits the extractor's.
-    launchResult = static_cast<int>(reinterpret_cast<INT_PTR>(ShellExecuteW(
-        dialog, L"open", setupPath, arguments, nullptr, SW_SHOWNORMAL)));
+  if (JoinPath(setupPath, MAX_PATH, tempDirectory->path, L"InstallTalvorn.exe")) {
+    // No working folder: the setup program starts in the extractor's.
+    launchResult = StartProgram(setupPath, arguments, nullptr, nullptr);
     launched = launchResult > 32;
   }
-  // Held since it was written, so that what was started is what was packed;
-  // the setup program may do with its own file as it likes now.
-  ReleaseHeldFile(L"InstallTalvorn.exe");
   if (!launched) {
     wchar_t text[200];
     FormatText(text, 200, L"Error launching installer%s. Error=%d", L"",
@@ -112,22 +105,17 @@ int RunSetupProgram(HWND dialog, const wchar_t* tempDirectory) {
   bool fallback = true;
   if (launched) {
     WaitForSetupWindow();
-    wchar_t cancelPath[MAX_PATH];
-    JoinPath(cancelPath, MAX_PATH, tempDirectory, L"cancel.txt");
-    fallback = !FileExists(cancelPath);
-    if (installingSeen) fallback = CompleteInstall(tempDirectory) == 0;
+    fallback = !FileExistsIn(*tempDirectory, L"cancel.txt");
+    if (installingSeen) fallback = CompleteInstall(*tempDirectory) == 0;
   }
-  if (fallback && BasicInstall(tempDirectory) == 1) {
-    CompleteInstall(tempDirectory);
+  if (fallback && BasicInstall(*tempDirectory) == 1) {
+    CompleteInstall(*tempDirectory);
   }
   ReleaseInstallFolder();
-  ReleaseHeldFiles();
   // Held from its creation until now, so that nothing outside the run could
   // move it or put anything else in its place, and held on while it is
   // emptied; the removal holds each folder inside again while it empties it.
-  HANDLE held = TakeTempDirectory();
-  if (held == INVALID_HANDLE_VALUE) return DeleteDirectoryTree(tempDirectory);
-  return DeleteHeldDirectoryTree(held, tempDirectory);
+  return DeleteHeldDirectoryTree(tempDirectory);
 }
 
 void ResetHandoffForTesting() { installingSeen = 0; }

@@ -4,6 +4,8 @@
 
 #include <windows.h>
 
+#include "support/held_folder.h"
+
 const size_t kArgumentSize = 3000;
 const DWORD kAppearanceWaitMs = 10000;
 const DWORD kAppearancePollMs = 100;
@@ -13,8 +15,8 @@ const DWORD kDisappearancePollMs = 200;
 extern int installingSeen;
 
 // Ends the progress dialog (result 0) on every path; returns the result of
-// removing tmp-n.
-int RunSetupProgram(HWND dialog, const wchar_t* tempDirectory);
+// removing tmp-n, which it lets go of.
+int RunSetupProgram(HWND dialog, HeldFolder* tempDirectory);
 
 // What a window's whole title, compared byte for byte, says of the setup
 // program: "Talvorn Installer" (running), "Talvorn Installer: Installing",

@@ -2,8 +2,8 @@
 
 #include "app/setup_handoff.h"
 #include "app/window_level.h"
-#include "support/folder_security.h"
-#include "support/object_security.h"
+#include "security/folder_security.h"
+#include "security/object_security.h"
 
 namespace {
 

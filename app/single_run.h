@@ -10,7 +10,7 @@
 // opened, "Global\TalvornExtractorRun". False when another copy holds it:
 // this one then brings that copy's window to the front and should end at
 // once. A name that someone else took first does not count (see
-// support/object_security.h), and when no object can be made at all the run
+// security/object_security.h), and when no object can be made at all the run
 // goes ahead.
 bool ClaimSingleRun();
 

@@ -24,6 +24,7 @@
 #include "compression/inflate_file.h"
 #include "payload/archive.h"
 #include "payload/extract.h"
+#include "payload/own_folder.h"
 #include "payload/temp_directory.h"
 #include "support/errors.h"
 #include "support/log.h"
@@ -118,21 +119,25 @@ struct Extraction {
 // the log in the run folder, tmp-n inside it, then the timed ExtractFiles.
 Extraction Extract(const uint8_t* archive, DWORD size, const wchar_t* run) {
   Extraction result;
-  OpenExtractionLog(run);
-  CopyText(result.folder, kPathSize, run);
+  HeldFolder base;
+  HoldExtractorFolder(run, &base);
+  OpenExtractionLogIn(base);
+  HeldFolder tmp;
+  InitHeldFolder(&tmp);
   double start = 0;
   try {
-    CreateTempDirectory(result.folder, L"tmp");
+    CreateTempDirectory(base, L"tmp", &tmp);
+    CopyText(result.folder, kPathSize, tmp.path);
     start = Now();
-    result.count = ExtractFiles(archive, result.folder,
-                                static_cast<int32_t>(size - kTrailerSize));
+    result.count = ExtractFiles(archive, tmp, static_cast<int32_t>(size - kTrailerSize));
   } catch (CException* raised) {
     result.raised = true;
     result.raisedCode = raised->code;
   }
   result.seconds = start > 0 ? Now() - start : 0;
   FreeZlib();
-  ReleaseTempDirectory();
+  ReleaseHeldFolder(&tmp);
+  ReleaseHeldFolder(&base);
   CloseExtractionLog();
   return result;
 }

@@ -9,7 +9,7 @@
 #include "support/log.h"
 #include "support/seams.h"
 
-int BasicInstall(const wchar_t* tempDirectory) {
+int BasicInstall(const HeldFolder& tempDirectory) {
   LogLineA("Do basic install");
   int answer = seams::messageBoxA(
       nullptr,
@@ -29,20 +29,14 @@ int BasicInstall(const wchar_t* tempDirectory) {
   return 1;
 }
 
-int CopyApplicationFile(const wchar_t* sourceFolder,
+int CopyApplicationFile(const HeldFolder& source,
                         const wchar_t* destinationFolder, const wchar_t* name) {
-  wchar_t source[MAX_PATH];
   wchar_t destination[MAX_PATH];
-  JoinPath(source, MAX_PATH, sourceFolder, name);
   JoinPath(destination, MAX_PATH, destinationFolder, name);
-  DWORD error = 0;
-  BOOL copied = ClearCopyTarget(destination, &error) &&
-                CopyFileW(source, destination, FALSE);
-  if (!copied) {
-    if (error == 0) error = GetLastError();
+  DWORD error = CopyIntoInstallFolder(source, name);
+  if (error != 0) {
     return ReportErrorCode(L"Error copying application %s %d", destination,
                            static_cast<int>(error));
   }
-  HoldInstalledCopy(destination);
-  return copied;
+  return 1;
 }

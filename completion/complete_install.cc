@@ -1,14 +1,16 @@
 #include "completion/complete_install.h"
 
 #include <windows.h>
-#include <shellapi.h>
 
 #include <cstdlib>
 
 #include "completion/install_folder.h"
-#include "support/admin_control.h"
+#include "security/admin_control.h"
+#include "security/elevation.h"
 #include "support/file_entry.h"
 #include "support/file_util.h"
+#include "support/log.h"
+#include "support/process_start.h"
 #include "support/seams.h"
 #include "support/text.h"
 
@@ -23,32 +25,14 @@ bool Exists(const wchar_t* path) {
 // The search's four places, in order; each leaves the candidate in app (or
 // empty) and says whether the search stops there.
 
-// On a volume that keeps no ACLs (an installer stick) anyone may have written
-// the hand-off file into tmp-n: the program it names is then started only if
-// only administrators can change it and its folder.
-bool HandOffBelieved(const wchar_t* tempDirectory, const wchar_t* named) {
-  HANDLE folder = OpenEntry(tempDirectory, FILE_READ_ATTRIBUTES, kShareAll);
-  bool keepsAcls = folder != INVALID_HANDLE_VALUE && VolumeKeepsAcls(folder);
-  if (folder != INVALID_HANDLE_VALUE) CloseHandle(folder);
-  if (keepsAcls) return true;
-  wchar_t parent[MAX_PATH];
-  CopyText(parent, MAX_PATH, named);
-  CutLastComponent(parent);
-  return OnlyAdministratorsCanChangePath(named) &&
-         OnlyAdministratorsCanChangePath(parent);
-}
-
 // The hand-off file names the executable itself, in UTF-16LE without a BOM.
-bool FromHandOffFile(const wchar_t* tempDirectory, wchar_t* app) {
-  wchar_t handOff[MAX_PATH];
-  JoinPath(handOff, MAX_PATH, tempDirectory, L"InstalledApp.txt");
-  uint8_t* text = ReadFileContents(handOff);
+bool FromHandOffFile(const HeldFolder& tempDirectory, wchar_t* app) {
+  uint8_t* text = ReadFileContentsIn(tempDirectory, L"InstalledApp.txt");
   if (text == nullptr) return false;
   const wchar_t* named = reinterpret_cast<const wchar_t*>(text);
   // A path that does not fit the buffer is passed over like any other that
   // names no file.
-  bool found = lstrlenW(named) < MAX_PATH && Exists(named) &&
-               HandOffBelieved(tempDirectory, named);
+  bool found = lstrlenW(named) < MAX_PATH && Exists(named);
   if (found) CopyText(app, MAX_PATH, named);
   std::free(text);
   return found;
@@ -98,21 +82,95 @@ bool FromProgramFiles(wchar_t* app) {
   return FromFolder(app, programFiles);
 }
 
-// The fixed folder is the one place a standard user may have prepared: only
-// what nobody but administrators could have planted or changed is started.
 bool FromFixedFolder(wchar_t* app) {
-  if (!FromFolder(app, kFixedInstallFolder)) return false;
-  wchar_t launcher[MAX_PATH];
-  if (!JoinPath(launcher, MAX_PATH, kFixedInstallFolder, kLauncherName) ||
-      !InstallFolderTrusted(app, launcher)) {
-    app[0] = 0;
+  return FromFolder(app, kFixedInstallFolder);
+}
+
+// A program held from before the question until it has been started:
+// readable, with neither writes nor deletion shared, opened as itself. Its
+// path is where it lies, links followed, unless that differs only in letter
+// case or cannot be read.
+struct HeldProgram {
+  HANDLE handle;
+  wchar_t path[MAX_PATH];
+};
+
+void Hold(HeldProgram* program, const wchar_t* path, ACCESS_MASK extra) {
+  CopyText(program->path, MAX_PATH, path);
+  program->handle = CreateFileW(path, GENERIC_READ | READ_CONTROL | extra,
+                                FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+  wchar_t resolved[MAX_PATH];
+  if (program->handle != INVALID_HANDLE_VALUE &&
+      FinalPath(program->handle, resolved, MAX_PATH) &&
+      CompareStringOrdinal(resolved, -1, path, -1, TRUE) != CSTR_EQUAL) {
+    CopyText(program->path, MAX_PATH, resolved);
   }
-  return app[0] != 0;
+}
+
+void Release(HeldProgram* program) {
+  if (program->handle != INVALID_HANDLE_VALUE) CloseHandle(program->handle);
+  program->handle = INVALID_HANDLE_VALUE;
+}
+
+bool Held(const HeldProgram& program) {
+  return program.handle != INVALID_HANDLE_VALUE;
+}
+
+// Whether what is started may run elevated: only administrators can change
+// the application's folder and every entry in it, the launcher and the
+// application among them (its DLL search starts there). C:\Talvorn is judged with what this run did to it.
+bool MayStartElevated(const HeldProgram& app, const wchar_t* originalApp,
+                      const wchar_t* folderPath) {
+  if (!Held(app) || LeadsElsewhere(app.handle, originalApp)) return false;
+  wchar_t folderName[MAX_PATH];
+  CopyText(folderName, MAX_PATH, app.path);
+  CutLastComponent(folderName);
+  if (CompareStringOrdinal(folderPath, -1, kFixedInstallFolder, -1, TRUE) ==
+      CSTR_EQUAL) {
+    return InstallFolderTrusted();
+  }
+  HeldFolder folder;
+  bool only = HoldExistingFolder(nullptr, folderName,
+                                 READ_CONTROL | FILE_LIST_DIRECTORY, kShareAll,
+                                 &folder) == 0 &&
+              OnlyAdministratorsCanChangeEntry(folder.handle) &&
+              EveryEntryOnlyAdministrators(folder, nullptr);
+  ReleaseHeldFolder(&folder);
+  return only;
+}
+
+// Starts what the launch runs, elevated or as the signed-in user, and logs
+// why it is not elevated when it is not.
+void Start(const HeldProgram& app, const HeldProgram& launcher, bool elevated,
+           const wchar_t* folder) {
+  const wchar_t* started = Held(launcher) ? launcher.path : app.path;
+  HANDLE token = nullptr;
+  if (!elevated) {
+    const wchar_t* why = nullptr;
+    token = SignedInUserToken(&why);
+    if (token == nullptr) {
+      LogFormat(L"Not started \"%s\": others can change it or what lies beside "
+                L"it, and %s", started, why);
+      return;
+    }
+    LogFormat(L"Started \"%s\" as the signed-in user: others can change it or "
+              L"what lies beside it", started);
+  }
+  wchar_t parameters[MAX_PATH];
+  // Parameters that would be cut would hand the launcher a wrong path: the
+  // application is then started directly.
+  if (Held(launcher) && FormatText(parameters, MAX_PATH, L"\"%s\"", app.path)) {
+    StartProgram(launcher.path, parameters, folder, token);
+  } else {
+    StartProgram(app.path, nullptr, folder, token);
+  }
+  if (token != nullptr) CloseHandle(token);
 }
 
 }  // namespace
 
-int CompleteInstall(const wchar_t* tempDirectory) {
+int CompleteInstall(const HeldFolder& tempDirectory) {
   wchar_t app[MAX_PATH] = {};
   // A registry value that names a folder ends the search there, found or not.
   if (!FromHandOffFile(tempDirectory, app) && !FromRegistry(app) &&
@@ -125,33 +183,37 @@ int CompleteInstall(const wchar_t* tempDirectory) {
   wchar_t appFolder[MAX_PATH];
   CopyText(appFolder, MAX_PATH, app);
   CutLastComponent(appFolder);
-  wchar_t launcher[MAX_PATH];
-  JoinPath(launcher, MAX_PATH, appFolder, kLauncherName);
+  wchar_t launcherPath[MAX_PATH];
+  JoinPath(launcherPath, MAX_PATH, appFolder, kLauncherName);
   // "C:" alone would name the drive's current directory, not its root.
   if (lstrlenW(appFolder) == 2) AppendBackslash(appFolder, MAX_PATH);
+  wchar_t folderWithBackslash[MAX_PATH];
+  CopyText(folderWithBackslash, MAX_PATH, appFolder);
+  AppendBackslash(folderWithBackslash, MAX_PATH);
 
+  HeldProgram held = {INVALID_HANDLE_VALUE, {}};
+  HeldProgram launcher = {INVALID_HANDLE_VALUE, {}};
+  // The copy this run made is held already, readable only.
+  Hold(&held, app, 0);
+  Hold(&launcher, launcherPath, DELETE | FILE_WRITE_ATTRIBUTES);
   int answer = seams::messageBoxA(
       nullptr, "Do you wish to launch the application now?", "Complete",
       MB_OKCANCEL | MB_ICONQUESTION);
   if (answer == IDOK) {
-    wchar_t parameters[MAX_PATH];
-    // Started in its own folder: elevated, it must not find its current
-    // directory, or libraries by that, in the extractor's download folder.
-    // Parameters that would be cut would hand the launcher a wrong path: the
-    // application is then started directly.
-    if (Exists(launcher) &&
-        FormatText(parameters, MAX_PATH, L"\"%s\"", app)) {
-      ShellExecuteW(nullptr, L"open", launcher, parameters, appFolder,
-                    SW_SHOWNORMAL);
-    } else {
-      ShellExecuteW(nullptr, L"open", app, nullptr, appFolder, SW_SHOWNORMAL);
-    }
+    // Started in its own folder: it must not find its current directory, or
+    // libraries by that, in the extractor's download folder.
+    bool elevated = !RunIsElevated() ||
+                    MayStartElevated(held, app, folderWithBackslash);
+    Start(held, launcher, elevated, appFolder);
   }
-  // Started: the launcher can be let go of, and deleted.
-  ReleaseInstalledFiles();
-  if (FileExists(launcher)) {
+  // Started: the application can be let go of, and the launcher deleted,
+  // through the handle it was judged by: whatever its name leads to by now
+  // is left alone.
+  Release(&held);
+  if (Held(launcher)) {
     seams::sleep(kLauncherDeleteDelayMs);
-    DeleteFileW(launcher);
+    DeleteThroughHandle(launcher.handle);
+    Release(&launcher);
   }
   return 1;
 }

@@ -56,7 +56,9 @@ int FileSearchNext(FileSearch* search, const wchar_t* pattern, int index,
   return 1;
 }
 
-int DeleteHeldDirectoryTree(HANDLE held, const wchar_t* path) {
+int DeleteHeldDirectoryTree(HeldFolder* folder) {
+  HANDLE held = folder->handle;
+  const wchar_t* path = folder->path;
   FileSearch search;
   FileSearchInit(&search);
   wchar_t pattern[kTreePathSize];
@@ -82,7 +84,7 @@ int DeleteHeldDirectoryTree(HANDLE held, const wchar_t* path) {
       // A junction, mount point or symbolic link is removed as a link and
       // never followed, so what it points at is safe.
       DWORD attributes = search.findData.dwFileAttributes;
-      bool link = (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
+      bool link = IsLinkTag(attributes, search.findData.dwReserved0);
       if (isDirectory && !link) {
         DeleteDirectoryTree(child);
       } else if (isDirectory) {
@@ -94,13 +96,16 @@ int DeleteHeldDirectoryTree(HANDLE held, const wchar_t* path) {
     }
     FileSearchClose(&search);
   }
-  if (held != INVALID_HANDLE_VALUE) CloseHandle(held);
+  ReleaseHeldFolder(folder);
   if (path[0] == 0) return 0;
   if (!walk) return DeleteEntryItself(path) ? 1 : 0;
   return DeleteSameEntry(path, info) ? 1 : 0;
 }
 
 int DeleteDirectoryTree(const wchar_t* path) {
-  if (path[0] == 0) return 0;
-  return DeleteHeldDirectoryTree(HoldFolder(path), path);
+  HeldFolder folder;
+  InitHeldFolder(&folder);
+  if (path[0] == 0 || !CopyText(folder.path, kHeldPathSize, path)) return 0;
+  folder.handle = HoldFolder(path);
+  return DeleteHeldDirectoryTree(&folder);
 }

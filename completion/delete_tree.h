@@ -2,9 +2,14 @@
 // retry. Whatever cannot be deleted at that moment stays. Read-only files and
 // folders are deleted too; links are removed, never followed, and each folder
 // is held while it is emptied, so it cannot be swapped for a link meanwhile.
+// Only reparse points that redirect a name count as links: a cloud
+// placeholder (OneDrive's Desktop and Documents) is walked and removed like
+// any other folder.
 #pragma once
 
 #include <windows.h>
+
+#include "support/held_folder.h"
 
 const size_t kTreePathSize = 256;
 
@@ -38,8 +43,8 @@ bool DeleteReadOnlyEntry(const wchar_t* path);
 // would name the root of the current drive.
 int DeleteDirectoryTree(const wchar_t* path);
 
-// The same for a folder the caller holds already (as `held`, opened with
+// The same for a folder the caller holds already (opened with
 // FILE_LIST_DIRECTORY and FILE_READ_ATTRIBUTES on the entry itself): it stays
-// held while it is emptied, and the handle is closed here. The folder itself
-// is removed only if the name still leads to it then.
-int DeleteHeldDirectoryTree(HANDLE held, const wchar_t* path);
+// held while it is emptied, and is let go of here. The folder itself is
+// removed only if the name still leads to it then.
+int DeleteHeldDirectoryTree(HeldFolder* held);

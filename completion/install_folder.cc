@@ -1,13 +1,14 @@
 #include "completion/install_folder.h"
 
-#include <initializer_list>
+#include <aclapi.h>
 
-#include "completion/complete_install.h"
-#include "support/admin_control.h"
+#include "security/admin_control.h"
+#include "security/elevation.h"
+#include "security/folder_security.h"
 #include "support/file_entry.h"
 #include "support/file_util.h"
-#include "support/folder_security.h"
-#include "support/held_folder.h"
+#include "support/log.h"
+#include "support/seams.h"
 #include "support/text.h"
 
 namespace {
@@ -17,194 +18,193 @@ enum class Folder {
   kUntouched,   // no basic install: judged as it stands
   kProtected,   // made, or found closed to others, and protected by this run
   kDistrusted,  // found open to others (they may still hold a way in), or
-                // left unprotected: nothing in it is started this run
+                // left unprotected: nothing in it starts elevated this run
 };
 
 Folder folderState = Folder::kUntouched;
-HANDLE heldFolder = INVALID_HANDLE_VALUE;
-
-// Zero-filled, so that they take no room in the file: a null handle is none.
-struct HeldFile {
-  HANDLE handle;
-  wchar_t path[MAX_PATH];
-};
-HeldFile copy;
-HeldFile app;
-HeldFile launcher;
+HeldFolder folder = {INVALID_HANDLE_VALUE, {}};
+HANDLE copy = INVALID_HANDLE_VALUE;
+BY_HANDLE_FILE_INFORMATION copyIdentity;
+wchar_t copyPath[MAX_PATH];
 
 const wchar_t kFolderName[] = L"C:\\Talvorn";
-// Not in this SDK's headers: "The request would have encountered a reparse
-// point", what Windows itself answers for a link that is not to be followed.
-const DWORD kReparsePointEncountered = 4395;
-const ACCESS_MASK kFolderAccess = READ_CONTROL | WRITE_DAC | WRITE_OWNER |
-                                  FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES;
+const ACCESS_MASK kFolderAccess =
+    READ_CONTROL | FILE_LIST_DIRECTORY | FILE_TRAVERSE | FILE_READ_ATTRIBUTES;
+const ACCESS_MASK kProtectAccess = WRITE_DAC | WRITE_OWNER;
 // Without delete sharing: nobody can rename it or put a link in its place.
-const DWORD kFolderSharing = FILE_SHARE_READ | FILE_SHARE_WRITE;
+const ULONG kFolderSharing = FILE_SHARE_READ | FILE_SHARE_WRITE;
+const DWORD kChunk = 65536;
 
-void Release(HeldFile* file) {
-  if (file->handle != nullptr) CloseHandle(file->handle);
-  file->handle = nullptr;
-  file->path[0] = 0;
+void ReleaseCopy() {
+  if (copy != INVALID_HANDLE_VALUE) CloseHandle(copy);
+  copy = INVALID_HANDLE_VALUE;
+  copyPath[0] = 0;
 }
 
-// Opened for reading, neither writes nor deletion shared: that succeeds only
-// while nobody else may write it, and then nobody can until it is let go.
-bool Hold(HeldFile* file, const wchar_t* path) {
-  Release(file);
-  HANDLE handle = CreateFileW(path, GENERIC_READ, FILE_SHARE_READ, nullptr,
-                              OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT,
-                              nullptr);
-  BY_HANDLE_FILE_INFORMATION info;
-  if (handle == INVALID_HANDLE_VALUE) return false;
-  if (LeadsElsewhere(handle, path) || !GetFileInformationByHandle(handle, &info) ||
-      info.nNumberOfLinks != 1 || !CopyText(file->path, MAX_PATH, path)) {
-    CloseHandle(handle);
-    return false;
+// Brings the existing folder under the descriptor: DACL, protection and
+// owner, passed on to what inside inherits. False when that fails, which
+// is logged.
+bool Protect(FolderSecurity* security) {
+  PSID owner = nullptr;
+  BOOL defaulted = FALSE;
+  BOOL present = FALSE;
+  PACL acl = nullptr;
+  GetSecurityDescriptorOwner(&security->descriptor, &owner, &defaulted);
+  GetSecurityDescriptorDacl(&security->descriptor, &present, &acl, &defaulted);
+  DWORD error = SetSecurityInfo(
+      folder.handle, SE_FILE_OBJECT,
+      OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION |
+          PROTECTED_DACL_SECURITY_INFORMATION,
+      owner, nullptr, acl, nullptr);
+  if (error == 0) return true;
+  LogFormat(L"%s\\ could not be protected: error %d", kFolderName,
+            static_cast<int>(error));
+  return false;
+}
+
+// Takes the old entry's name away through a handle on the entry itself.
+DWORD ClearName(const wchar_t* name) {
+  HANDLE old = INVALID_HANDLE_VALUE;
+  DWORD error = OpenInFolder(&folder, name, kDeleteAccess, kShareAll, FILE_OPEN,
+                             0, nullptr, &old);
+  if (error == ERROR_FILE_NOT_FOUND) return 0;
+  if (error != 0) return error;
+  if (!HandleIsLink(old) && !OpenedAsItself(folder, name, old)) {
+    error = kReparsePointEncountered;  // it could only be reached through it
+  } else if (!DeleteThroughHandle(old)) {
+    error = GetLastError();
   }
-  file->handle = handle;
-  return true;
+  CloseHandle(old);
+  return error;
 }
 
-// The entry at path is the copy this run wrote and holds.
-bool IsOwnCopy(const wchar_t* path) {
-  if (copy.handle == nullptr) return false;
-  HANDLE entry = OpenEntry(path, FILE_READ_ATTRIBUTES, kShareAll);
-  if (entry == INVALID_HANDLE_VALUE) return false;
-  BY_HANDLE_FILE_INFORMATION mine;
-  BY_HANDLE_FILE_INFORMATION other;
-  bool own = !LeadsElsewhere(entry, path) &&
-             GetFileInformationByHandle(copy.handle, &mine) &&
-             GetFileInformationByHandle(entry, &other) && SameEntry(mine, other);
-  CloseHandle(entry);
-  return own;
-}
-
-// The folder itself, held for the rest of the run.
-bool HoldFolder() {
-  if (heldFolder == INVALID_HANDLE_VALUE) {
-    heldFolder = OpenEntry(kFolderName, kFolderAccess & ~(WRITE_DAC | WRITE_OWNER),
-                           kFolderSharing);
+DWORD CopyBytes(HANDLE from, HANDLE to) {
+  auto* buffer = static_cast<BYTE*>(HeapAlloc(GetProcessHeap(), 0, kChunk));
+  if (buffer == nullptr) return ERROR_NOT_ENOUGH_MEMORY;
+  DWORD error = 0;
+  for (;;) {
+    DWORD read = 0;
+    if (!ReadFile(from, buffer, kChunk, &read, nullptr)) {
+      error = GetLastError();
+      break;
+    }
+    if (read == 0) break;
+    DWORD written = 0;
+    if (!WriteFile(to, buffer, read, &written, nullptr)) {
+      error = GetLastError();
+      break;
+    }
+    // A full disk can take fewer bytes than asked and call it success.
+    if (written != read) {
+      error = ERROR_DISK_FULL;
+      break;
+    }
   }
-  return heldFolder != INVALID_HANDLE_VALUE &&
-         !LeadsElsewhere(heldFolder, kFolderName);
-}
-
-// Every entry: this run's copy, or one only administrators can change. The
-// application's own folder comes first in its DLL search, so a planted
-// library would run elevated as much as a planted launcher.
-bool EveryEntryClosedToOthers() {
-  WIN32_FIND_DATAW found;
-  HANDLE search = FindFirstFileW(L"C:\\Talvorn\\*", &found);
-  if (search == INVALID_HANDLE_VALUE) return false;
-  bool closed = true;
-  do {
-    const wchar_t* name = found.cFileName;
-    if (lstrcmpW(name, L".") == 0 || lstrcmpW(name, L"..") == 0) continue;
-    wchar_t path[MAX_PATH];
-    closed = JoinPath(path, MAX_PATH, kFolderName, name) &&
-             (IsOwnCopy(path) || OnlyAdministratorsCanChangePath(path));
-  } while (closed && FindNextFileW(search, &found));
-  FindClose(search);
-  return closed;
+  HeapFree(GetProcessHeap(), 0, buffer);
+  FILETIME created, accessed, modified;
+  if (error == 0 && GetFileTime(from, &created, &accessed, &modified)) {
+    SetFileTime(to, nullptr, nullptr, &modified);  // as a copy keeps it
+  }
+  return error;
 }
 
 }  // namespace
 
 DWORD PrepareInstallFolder() {
   ReleaseInstallFolder();
+  bool elevated = RunIsElevated();
   FolderSecurity security;
-  HANDLE token;
-  bool built = false;
-  if (OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token)) {
-    built = BuildFolderSecurity(token, &security);
-    CloseHandle(token);
-  }
-  SECURITY_DESCRIPTOR* descriptor = built ? &security.descriptor : nullptr;
+  bool built = elevated && BuildInstallFolderSecurity(&security);
+  ACCESS_MASK access = kFolderAccess | (elevated ? kProtectAccess : 0);
   DWORD error = 0;
-  FolderMade made = MakeHeldFolder(kFolderName, descriptor, kFolderAccess,
-                                   kFolderSharing, &heldFolder, &error);
+  FolderMade made = MakeHeldFolder(nullptr, kFolderName,
+                                   built ? &security.descriptor : nullptr,
+                                   access, kFolderSharing, &folder, &error);
   if (made == FolderMade::kFailed) return error;
-  bool closedBefore = made == FolderMade::kMade;
+  bool closedBefore = made == FolderMade::kMade && built;
   if (made == FolderMade::kExists) {
-    heldFolder = OpenEntry(kFolderName, kFolderAccess, kFolderSharing);
-    if (heldFolder == INVALID_HANDLE_VALUE) return GetLastError();
-    if (LeadsElsewhere(heldFolder, kFolderName)) {
-      ReleaseInstallFolder();
-      return kReparsePointEncountered;
-    }
+    error = HoldExistingFolder(nullptr, kFolderName, access, kFolderSharing,
+                               &folder);
+    if (error != 0) return error;
     // As it was before this run touched it: open to others then, they may
     // have planted something, or kept a handle that outlives the new DACL.
-    closedBefore = OnlyAdministratorsCanChangeEntry(heldFolder);
-    // Only the folder's own descriptor: what is inside keeps its own, so
-    // that whatever others put there goes on reading as theirs.
-    SECURITY_INFORMATION what = DACL_SECURITY_INFORMATION |
-                                PROTECTED_DACL_SECURITY_INFORMATION;
-    PSID owner = nullptr;
-    BOOL defaulted = FALSE;
-    if (built && GetSecurityDescriptorOwner(descriptor, &owner, &defaulted) &&
-        owner != nullptr) {
-      what |= OWNER_SECURITY_INFORMATION;
-    }
-    if (!built || !SetKernelObjectSecurity(heldFolder, what, descriptor)) {
-      closedBefore = false;
-    }
+    bool wasClosed = elevated && OnlyAdministratorsCanChangeEntry(folder.handle);
+    closedBefore = elevated && built && Protect(&security) && wasClosed;
   }
-  bool protectedNow = built && VolumeKeepsAcls(heldFolder);
-  folderState = closedBefore && protectedNow ? Folder::kProtected
-                                             : Folder::kDistrusted;
+  if (elevated && !built) {
+    LogFormat(L"%s\\ could not be protected: no security descriptor could be "
+              L"built", kFolderName);
+  }
+  bool protectedNow = closedBefore && seams::volumeProtects(folder.handle);
+  folderState = protectedNow ? Folder::kProtected : Folder::kDistrusted;
   return 0;
 }
 
-bool ClearCopyTarget(const wchar_t* path, DWORD* error) {
-  HANDLE entry = OpenEntry(path, FILE_READ_ATTRIBUTES, kShareAll);
-  if (entry == INVALID_HANDLE_VALUE) return true;  // nothing there to follow
-  BY_HANDLE_FILE_INFORMATION info;
-  bool plain = !LeadsElsewhere(entry, path) &&
-               GetFileInformationByHandle(entry, &info) && info.nNumberOfLinks == 1;
-  CloseHandle(entry);
-  if (plain || DeleteEntryItself(path)) return true;
-  *error = kReparsePointEncountered;
-  return false;
+DWORD CopyIntoInstallFolder(const HeldFolder& source, const wchar_t* name) {
+  ReleaseCopy();
+  HANDLE from = INVALID_HANDLE_VALUE;
+  DWORD error = OpenInFolder(&source, name, GENERIC_READ, FILE_SHARE_READ,
+                             FILE_OPEN, FILE_NON_DIRECTORY_FILE, nullptr, &from);
+  if (error != 0) return error;
+  FolderSecurity owner;
+  bool owned = RunIsElevated() && BuildOwnerSecurity(&owner);
+  HANDLE to = INVALID_HANDLE_VALUE;
+  error = ClearName(name);
+  if (error == 0) {
+    error = OpenInFolder(&folder, name, GENERIC_READ | GENERIC_WRITE, 0,
+                         FILE_CREATE, FILE_NON_DIRECTORY_FILE,
+                         owned ? &owner.descriptor : nullptr, &to);
+  }
+  if (error == 0) {
+    error = CopyBytes(from, to);
+    if (!GetFileInformationByHandle(to, &copyIdentity) && error == 0) {
+      error = GetLastError();
+    }
+    CloseHandle(to);
+  }
+  CloseHandle(from);
+  // Made through the held folder: it must still be that folder, no link.
+  if (error == 0 && HandleIsLink(folder.handle)) error = kReparsePointEncountered;
+  if (error != 0) return error;
+  // Held until it has been started: readable, neither writes nor deletion
+  // shared, and the very file written. A scanner that looks at the new file
+  // for a moment is waited for.
+  error = OpenInFolderRetrying(&folder, name, GENERIC_READ, FILE_SHARE_READ,
+                               FILE_OPEN, FILE_NON_DIRECTORY_FILE, &copy);
+  BY_HANDLE_FILE_INFORMATION held;
+  if (error == 0 && (!GetFileInformationByHandle(copy, &held) ||
+                     !SameEntry(held, copyIdentity))) {
+    error = ERROR_FILE_INVALID;
+  }
+  if (error != 0 || !JoinPath(copyPath, MAX_PATH, kFolderName, name)) {
+    ReleaseCopy();
+    return error;
+  }
+  return 0;
 }
 
-void HoldInstalledCopy(const wchar_t* path) { Hold(&copy, path); }
-
-bool InstallFolderTrusted(const wchar_t* appPath, const wchar_t* launcherPath) {
-  if (folderState == Folder::kDistrusted || !HoldFolder()) return false;
-  if (folderState == Folder::kUntouched &&
-      !OnlyAdministratorsCanChangeEntry(heldFolder)) {
-    return false;
+bool InstallFolderTrusted() {
+  if (folderState == Folder::kDistrusted) return false;
+  if (folderState == Folder::kUntouched) {
+    if (folder.handle == INVALID_HANDLE_VALUE &&
+        HoldExistingFolder(nullptr, kFolderName, kFolderAccess, kFolderSharing,
+                           &folder) != 0) {
+      return false;
+    }
+    if (!OnlyAdministratorsCanChangeEntry(folder.handle)) return false;
   }
-  // Held first, so that neither can change after the look at the entries.
-  bool held = Hold(&app, appPath) &&
-              (GetFileAttributesW(launcherPath) == INVALID_FILE_ATTRIBUTES ||
-               Hold(&launcher, launcherPath));
-  if (!held || !EveryEntryClosedToOthers()) {
-    ReleaseInstalledFiles();
-    return false;
-  }
-  return true;
+  return !HandleIsLink(folder.handle) &&
+         EveryEntryOnlyAdministrators(
+             folder, copy != INVALID_HANDLE_VALUE ? &copyIdentity : nullptr);
 }
 
 bool InstallFolderHolds(const wchar_t* path) {
-  for (const HeldFile* file : {&copy, &app, &launcher}) {
-    if (file->handle != nullptr &&
-        CompareStringOrdinal(file->path, -1, path, -1, TRUE) == CSTR_EQUAL) {
-      return true;
-    }
-  }
-  return false;
-}
-
-void ReleaseInstalledFiles() {
-  Release(&app);
-  Release(&launcher);
+  return copy != INVALID_HANDLE_VALUE &&
+         CompareStringOrdinal(copyPath, -1, path, -1, TRUE) == CSTR_EQUAL;
 }
 
 void ReleaseInstallFolder() {
-  ReleaseInstalledFiles();
-  Release(&copy);
-  if (heldFolder != INVALID_HANDLE_VALUE) CloseHandle(heldFolder);
-  heldFolder = INVALID_HANDLE_VALUE;
+  ReleaseCopy();
+  ReleaseHeldFolder(&folder);
   folderState = Folder::kUntouched;
 }

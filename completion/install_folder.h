@@ -1,41 +1,46 @@
-// The fixed install folder "C:\Talvorn\" as the elevated run makes, fills and
-// starts from it. A standard user may make that name first (as a junction to
+// The fixed install folder "C:\Talvorn\" as the run makes, fills and starts
+// from it. A standard user may make that name first (as a junction to
 // somewhere else, or as a folder of their own) or, where it inherits C:\'s
-// permissions, fill it: nothing there is written through a link, and nothing
-// there that a non-administrator could have planted or changed is started.
+// permissions, fill it: nothing there is written through a link, the copy is
+// written through handles of this run, and nothing there that a
+// non-administrator could have planted or changed is started elevated.
 #pragma once
 
 #include <windows.h>
 
-// Makes the folder with tmp-n's protected descriptor, or takes the one that
-// is there and brings it under that descriptor (owner included; what is
-// inside keeps its own), and holds it. 0, or the system's error code: for a
-// folder that is a link or junction, ERROR_REPARSE_POINT_ENCOUNTERED, and it
-// is never followed.
+#include "support/held_folder.h"
+
+// Makes the folder, or takes the one that is there (never a link or
+// junction: ERROR_REPARSE_POINT_ENCOUNTERED, and it is not followed), and
+// holds it. Elevated, it is made with the protected descriptor (owner
+// Administrators; BUILTIN\Users may read and run), or the existing one is
+// brought under it with SetSecurityInfo, which passes it on to what inside
+// inherits; one that cannot be is logged and not trusted. Not elevated, it
+// is made with the default descriptor, or taken as it is. 0, or the system's
+// error code.
 DWORD PrepareInstallFolder();
 
-// Before the copy to path: an existing file there that is a link, or has
-// other names, loses its name, so that the copy writes no other file. False,
-// with the error code, when that cannot be done without following the link.
-bool ClearCopyTarget(const wchar_t* path, DWORD* error);
+// Copies name from the held source folder into the held install folder,
+// through handles: an old entry of that name loses its name through a handle
+// on itself first (a link, or a hard link, leaves what it points at alone;
+// one the system cannot open as itself stops the copy with
+// ERROR_REPARSE_POINT_ENCOUNTERED), the copy is made afresh relative to the
+// held folder (owned by Administrators when elevated), and afterwards the
+// folder must still be no link. The copy is then held, readable, until the
+// folder is let go of. 0, or the system's error code.
+DWORD CopyIntoInstallFolder(const HeldFolder& source, const wchar_t* name);
 
-// After the copy: the copy at path is held, without write or delete sharing,
-// until it has been started, and known as this run's own.
-void HoldInstalledCopy(const wchar_t* path);
+// True when the folder lets a program in it start elevated this run: this run
+// made it, or found it closed to others and protected it, or (without a basic
+// install) only administrators can change it now; and every entry in it is
+// this run's copy or can be changed by administrators alone. A folder that
+// others could change before this run protected it is not trusted in this
+// run: a handle opened on it before keeps its rights.
+bool InstallFolderTrusted();
 
-// True when app (in the fixed folder) may be started, and then app and, if
-// present, launcher are held until ReleaseInstallFolder: the folder is no
-// link, and either this run made or protected it and it was not open to
-// others before, or (no basic install this run) it is protected now; and
-// every entry in it is this run's copy or can be changed only by
-// administrators, and is no link.
-bool InstallFolderTrusted(const wchar_t* app, const wchar_t* launcher);
-
-// True while path is one of the files held here (which then counts as
-// existing, although an open without sharing would fail).
+// True while path is this run's held copy (which then counts as existing,
+// although an open without sharing would fail).
 bool InstallFolderHolds(const wchar_t* path);
 
-// Lets go of the held files, or of everything and forgets this run's work
-// on the folder.
-void ReleaseInstalledFiles();
+// Lets go of the folder and the copy, and forgets this run's work on it.
 void ReleaseInstallFolder();

@@ -4,10 +4,13 @@
 #include "compression/inflate_file.h"
 #include "compression/zlib_binding.h"
 #include "payload/archive.h"
-#include "payload/held_files.h"
+#include "payload/own_folder.h"
 #include "payload/temp_directory.h"
+#include "security/elevation.h"
+#include "security/folder_security.h"
 #include "support/bytes.h"
 #include "support/errors.h"
+#include "support/file_entry.h"
 #include "support/file_util.h"
 #include "support/log.h"
 #include "support/seams.h"
@@ -47,20 +50,29 @@ void DescribeEntry(wchar_t* out, size_t cap, const ArchiveEntry& entry,
   Fail(kEntryFailure, text, code);
 }
 
-// Files that are loaded or started later are held from here on; one that
-// cannot be held, or no longer holds what was written, stops the run.
-void HoldOnceWritten(const ArchiveEntry& entry, int32_t index,
-                     const wchar_t* name, const wchar_t* target, bool raw) {
-  DWORD error = 0;
-  Hold hold = HoldWrittenFile(name, target, raw, entry.data, entry.fileSize,
-                              &error);
-  if (hold == Hold::kBusy) {
-    FailEntry(entry, index, "opened by another program once written",
-              static_cast<int>(error));
+// What the run makes is owned by Administrators when it runs elevated, set
+// explicitly, so that the owner policy "Object creator" gives its user none
+// of it; null (the default owner) otherwise.
+SECURITY_DESCRIPTOR* OwnDescriptor(FolderSecurity* security) {
+  return RunIsElevated() && BuildOwnerSecurity(security) ? &security->descriptor
+                                                         : nullptr;
+}
+
+// The entry's file, made afresh relative to the held folder; by its path
+// where there is no held folder, which then fails as it always has.
+HANDLE CreateEntryFile(const HeldFolder& folder, const wchar_t* name,
+                       const wchar_t* path, SECURITY_DESCRIPTOR* owner,
+                       DWORD* error) {
+  HANDLE file = INVALID_HANDLE_VALUE;
+  if (folder.handle == INVALID_HANDLE_VALUE) {
+    file = CreateFileW(path, GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+                       CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    *error = GetLastError();
+    return file;
   }
-  if (hold == Hold::kChanged) {
-    FailEntry(entry, index, "changed on disk once written", -1);
-  }
+  *error = OpenInFolder(&folder, name, GENERIC_READ | GENERIC_WRITE, 0,
+                        FILE_OVERWRITE_IF, FILE_NON_DIRECTORY_FILE, owner, &file);
+  return file;
 }
 
 // The payload cannot be reached: shown, not logged, and the run ends.
@@ -71,27 +83,40 @@ int PayloadMissing(const wchar_t* text) {
 
 }  // namespace
 
-int ExtractPayload(wchar_t* tempDirectory, wchar_t* extractorFolder) {
+int ExtractPayload(HeldFolder* tempDirectory, wchar_t* extractorFolder) {
+  InitHeldFolder(tempDirectory);
   wchar_t modulePath[kPathSize];
   GetModulePath(modulePath);
   if (modulePath[0] == 0) {
     // Without its own path (or with a cut one) the extractor would put its
     // log and tmp-n in some other folder: stop before anything is written.
-    tempDirectory[0] = extractorFolder[0] = 0;
+    extractorFolder[0] = 0;
     return PayloadMissing(L"Error finding installer application");
   }
-  CopyText(extractorFolder, kPathSize, modulePath);
-  CutLastComponent(extractorFolder);
-  OpenExtractionLog(extractorFolder);
+  // Held since the run started: the log and tmp-n are made relative to it.
+  HoldOwnFolder();
+  const HeldFolder& folder = OwnFolder();
+  DWORD unresolved = OwnFolderError();
+  CopyText(extractorFolder, kPathSize, folder.path);
+  OpenExtractionLogIn(folder);
   LogLineA(kBuildDate);
   LogLine(modulePath);
-  CopyText(tempDirectory, kPathSize, extractorFolder);
-  CreateTempDirectory(tempDirectory, L"tmp");
-  LogFormat(L"Path=\"%s\" archiveDir=\"%s\"", modulePath, tempDirectory);
-  // Then only the holds keep others from changing what the run uses.
-  if (const wchar_t* weakness = TempDirectoryWeakness()) {
-    LogFormat(L"Temporary directory %s is not protected: %s", tempDirectory,
-              weakness);
+  HeldFolder place;
+  DWORD error =
+      CreateTempDirectory(ChooseTempBase(folder, &place), L"tmp", tempDirectory);
+  ReleaseHeldFolder(&place);
+  LogFormat(L"Path=\"%s\" archiveDir=\"%s\"", modulePath, tempDirectory->path);
+  if (unresolved != 0) {
+    LogFormat(L"Where %s lies could not be read (error %d): the run goes on "
+              L"with the path as given",
+              extractorFolder, static_cast<int>(unresolved));
+  }
+  if (error != 0) {
+    LogFormat(L"Temporary directory %s could not be made: error %d",
+              tempDirectory->path, static_cast<int>(error));
+  } else if (const wchar_t* weakness = TempDirectoryWeakness()) {
+    LogFormat(L"Temporary directory %s is not protected: %s",
+              tempDirectory->path, weakness);
   }
 
   HRSRC found = FindResourceA(instanceHandle,
@@ -104,41 +129,41 @@ int ExtractPayload(wchar_t* tempDirectory, wchar_t* extractorFolder) {
       static_cast<int32_t>(SizeofResource(instanceHandle, found)) -
       static_cast<int32_t>(kTrailerSize);
   int count = ExtractFiles(static_cast<const uint8_t*>(LockResource(loaded)),
-                           tempDirectory, length);
+                           *tempDirectory, length);
   FreeResource(loaded);
   return count;
 }
 
-int ExtractFiles(const uint8_t* archive, const wchar_t* destDir,
+int ExtractFiles(const uint8_t* archive, const HeldFolder& destDir,
                  int32_t length) {
-  LogFormat(L"ExtractFiles destDir=%s", destDir);
+  LogFormat(L"ExtractFiles destDir=%s", destDir.path);
+  FolderSecurity security;
+  SECURITY_DESCRIPTOR* owner = OwnDescriptor(&security);
   ArchiveWalker walker(archive, length);
   ArchiveEntry entry;
   int count = 0;
+  int first = lstrlenW(destDir.path) + 1;
   while (walker.Next(&entry)) {
     char name8[kMaxEntryNameSize + 1];
     CopyBytesTerminated(name8, entry.nameSize, entry.name);
     wchar_t name16[kPathSize];
     WidenCopy(name16, kPathSize, name8);
     wchar_t target[kPathSize];
-    if (!CopyText(target, kPathSize, destDir) ||
+    if (!CopyText(target, kPathSize, destDir.path) ||
         !AppendText(target, kPathSize, L"\\") ||
         !AppendText(target, kPathSize, name16)) {
       FailEntry(entry, walker.index(),
                 "its path in the temporary directory would be too long",
                 ERROR_FILENAME_EXCED_RANGE);
     }
-    CreateEntryDirectories(target, lstrlenW(destDir) + 1);
+    CreateEntryDirectories(destDir, target, first);
     LogFormat(L"Unarchiving file \"%s\", zippedSize=%d", target,
               static_cast<int>(entry.fileSize));
     // A later entry of the same name replaces the file, as for any other.
-    bool heldOnceWritten = IsHeldEntry(name16);
-    if (heldOnceWritten) ReleaseHeldFile(name16);
-    HANDLE file = CreateFileW(target, GENERIC_READ | GENERIC_WRITE, 0, nullptr,
-                              CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    DWORD error = 0;
+    HANDLE file = CreateEntryFile(destDir, name16, target, owner, &error);
     if (file == INVALID_HANDLE_VALUE) {
-      Fail(L"Error creating target file", target,
-           static_cast<int>(GetLastError()));
+      Fail(L"Error creating target file", target, static_cast<int>(error));
     }
     bool raw = IsRawEntryName(entry.name, entry.nameSize);
     try {
@@ -155,9 +180,6 @@ int ExtractFiles(const uint8_t* archive, const wchar_t* destDir,
       throw;
     }
     CloseHandle(file);
-    if (heldOnceWritten) {
-      HoldOnceWritten(entry, walker.index(), name16, target, raw);
-    }
     ++count;
   }
   if (walker.error() != WalkError::kNone) {
@@ -169,17 +191,33 @@ int ExtractFiles(const uint8_t* archive, const wchar_t* destDir,
   return count;
 }
 
-void CreateEntryDirectories(const wchar_t* path, int first) {
+void CreateEntryDirectories(const HeldFolder& folder, const wchar_t* path,
+                            int first) {
+  FolderSecurity security;
+  SECURITY_DESCRIPTOR* owner = OwnDescriptor(&security);
   wchar_t working[kPathSize];
   CopyText(working, kPathSize, path);
   for (int i = first; working[i] != 0; ++i) {
     if (working[i] != L'\\') continue;
     working[i] = 0;
     LogFormat(L"CreateDirectory %s", working);
-    if (!CreateDirectoryW(working, nullptr) &&
-        GetLastError() != ERROR_ALREADY_EXISTS) {
-      Fail(L"Error creating directory", working,
-           static_cast<int>(GetLastError()));
+    DWORD error = 0;
+    if (folder.handle == INVALID_HANDLE_VALUE) {
+      if (!CreateDirectoryW(working, nullptr)) error = GetLastError();
+      if (error == ERROR_ALREADY_EXISTS) error = 0;
+    } else {
+      HANDLE made = INVALID_HANDLE_VALUE;
+      error = OpenInFolder(&folder, working + first, FILE_LIST_DIRECTORY,
+                           kShareAll, FILE_OPEN_IF, FILE_DIRECTORY_FILE, owner,
+                           &made);
+      if (made != INVALID_HANDLE_VALUE) CloseHandle(made);
+      // A file of that name: passed over as an existing name, as
+      // CreateDirectoryW's ERROR_ALREADY_EXISTS always was; the entry's file
+      // then fails on it.
+      if (error == ERROR_DIRECTORY) error = 0;
+    }
+    if (error != 0) {
+      Fail(L"Error creating directory", working, static_cast<int>(error));
     }
     working[i] = L'\\';
   }

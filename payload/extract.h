@@ -7,22 +7,30 @@
 
 #include <cstdint>
 
+#include "support/held_folder.h"
+
 const size_t kPathSize = 256;  // module, extractor folder, tmp-n, entry paths
 const int kPayloadResourceId = 100;
 
 // The module whose resources hold the payload; the entry point sets it.
 extern HINSTANCE instanceHandle;
 
-// Fills both buffers (kPathSize units each), opens the log and unpacks every
-// entry. Returns the entry count (0 for an archive without entries) or -1
-// when the payload resource is missing. Other failures raise a CException.
-int ExtractPayload(wchar_t* tempDirectory, wchar_t* extractorFolder);
+// Fills extractorFolder (kPathSize units) with where the extractor's held
+// folder lies (payload/own_folder.h), opens the log there, makes tmp-n and
+// holds it in tempDirectory, and unpacks every entry. Returns the entry count (0 for an
+// archive without entries) or -1 when the payload resource is missing. Other
+// failures raise a CException.
+int ExtractPayload(HeldFolder* tempDirectory, wchar_t* extractorFolder);
 
-// Unpacks the entries of the area [archive, archive + length) into destDir.
-int ExtractFiles(const uint8_t* archive, const wchar_t* destDir,
+// Unpacks the entries of the area [archive, archive + length) into the held
+// destDir, each entry made relative to it. Unheld (it could not be made),
+// its path is used, and the first entry fails there.
+int ExtractFiles(const uint8_t* archive, const HeldFolder& destDir,
                  int32_t length);
 
-// Makes every directory of path whose closing backslash is at or after first.
-void CreateEntryDirectories(const wchar_t* path, int first);
+// Makes every directory of path whose closing backslash is at or after
+// first, relative to the held folder, whose own path ends just before first.
+void CreateEntryDirectories(const HeldFolder& folder, const wchar_t* path,
+                            int first);
 
 int WriteRawData(HANDLE file, const uint8_t* bytes, uint32_t length);

@@ -1,15 +1,15 @@
 #include "payload/temp_directory.h"
 
-#include "payload/extract.h"  // kPathSize
+#include "security/elevation.h"
+#include "security/folder_security.h"
+#include "security/protected_place.h"
 #include "support/errors.h"
-#include "support/file_entry.h"
-#include "support/folder_security.h"
-#include "support/held_folder.h"
+#include "support/log.h"
+#include "support/seams.h"
 #include "support/text.h"
 
 namespace {
 
-HANDLE heldDirectory = INVALID_HANDLE_VALUE;
 const wchar_t* weakness = nullptr;
 
 // Only data access takes part in sharing checks: listing the folder makes
@@ -28,69 +28,52 @@ SECURITY_DESCRIPTOR* DescriptorForThisProcess(FolderSecurity* security) {
   if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token)) {
     return nullptr;
   }
-  bool built = BuildFolderSecurity(token, security);
+  bool built = BuildTempSecurity(token, security);
   CloseHandle(token);
   return built ? &security->descriptor : nullptr;
 }
 
-// From here on the run goes by the path the system resolved the held folder
-// to: a link above the extractor, re-pointed during the run, then redirects
-// nothing. Where nothing was resolved differently the path stays as the
-// user knows it. A resolved path that cannot be read or does not fit ends
-// the run, which must not go on by a name that can be re-pointed.
-void UseResolvedPath(wchar_t* path) {
-  wchar_t resolved[kPathSize];
-  if (!FinalPath(heldDirectory, resolved, kPathSize)) {
-    FailA("Can't create tmp directory");
-  }
-  if (CompareStringOrdinal(resolved, -1, path, -1, TRUE) != CSTR_EQUAL) {
-    CopyText(path, kPathSize, resolved);
-  }
-}
-
 }  // namespace
 
-void CreateTempDirectory(wchar_t* path, const wchar_t* stem) {
-  ReleaseTempDirectory();
+DWORD CreateTempDirectory(const HeldFolder& base, const wchar_t* stem,
+                          HeldFolder* made) {
   weakness = nullptr;
   FolderSecurity security;
   SECURITY_DESCRIPTOR* descriptor = DescriptorForThisProcess(&security);
-  wchar_t candidate[kPathSize];
+  wchar_t name[kHeldPathSize];
+  DWORD error = 0;
   for (int n = 1;; ++n) {
     if (n > kMaxTempDirectoryNumber) FailA("Can't create tmp directory");
-    // A cut name would be some other folder; it cannot be made, like 49
+    FormatText(name, kHeldPathSize, L"%s-%d", stem, n);
+    FolderMade result = MakeHeldFolder(&base, name, descriptor, kHeldAccess,
+                                       kHeldSharing, made, &error);
+    // A cut path would name some other folder: it cannot be made, like 49
     // taken names.
-    if (!FormatText(candidate, kPathSize, L"%s\\%s-%d", path, stem, n)) {
-      FailA("Can't create tmp directory");
-    }
-    DWORD error = 0;
-    if (MakeHeldFolder(candidate, descriptor, kHeldAccess, kHeldSharing,
-                       &heldDirectory, &error) != FolderMade::kExists) {
-      break;
-    }
+    if (made->path[0] == 0) FailA("Can't create tmp directory");
+    if (result != FolderMade::kExists) break;
   }
-  CopyText(path, kPathSize, candidate);
-  if (heldDirectory == INVALID_HANDLE_VALUE) return;
-  if (descriptor == nullptr) {
+  if (made->handle != INVALID_HANDLE_VALUE && descriptor == nullptr) {
     weakness = L"no security descriptor could be built";
-  } else if (!VolumeKeepsAcls(heldDirectory)) {
-    weakness = L"its volume keeps no permissions";
   }
-  UseResolvedPath(path);
+  return error;
+}
+
+const HeldFolder& ChooseTempBase(const HeldFolder& extractorFolder,
+                                 HeldFolder* protectedPlace) {
+  InitHeldFolder(protectedPlace);
+  if (!RunIsElevated() || seams::volumeProtects(extractorFolder.handle)) {
+    return extractorFolder;
+  }
+  const wchar_t* refusal = nullptr;
+  if (!HoldProtectedPlace(protectedPlace, &refusal)) {
+    LogFormat(L"Protected folder %s is not used: %s", protectedPlace->path,
+              refusal);
+    FailA("Can't create tmp directory");
+  }
+  LogFormat(L"Temporary directory goes to %s: the extractor's folder %s lies "
+            L"on a volume that is remote or keeps no permissions",
+            protectedPlace->path, extractorFolder.path);
+  return *protectedPlace;
 }
 
 const wchar_t* TempDirectoryWeakness() { return weakness; }
-
-HANDLE TakeTempDirectory() {
-  HANDLE held = heldDirectory;
-  heldDirectory = INVALID_HANDLE_VALUE;
-  return held;
-}
-
-void ReleaseTempDirectory() {
-  if (heldDirectory == INVALID_HANDLE_VALUE) return;
-  CloseHandle(heldDirectory);
-  heldDirectory = INVALID_HANDLE_VALUE;
-}
-
-bool TempDirectoryHeld() { return heldDirectory != INVALID_HANDLE_VALUE; }

@@ -1,37 +1,37 @@
-// tmp-n, the folder beside the extractor that the payload is unpacked into.
-// The extractor runs elevated from a folder that others can write, so tmp-n
-// is made with a protected DACL and held from the moment it exists: while it
-// is held nobody can move, rename or delete it, or put something else in its
-// place.
+// tmp-n, the folder the payload is unpacked into, and where it is made. An
+// elevated run makes it where only administrators can change anything: beside
+// the extractor with a DACL of SYSTEM and Administrators alone, or, where the
+// extractor's volume cannot keep others out (no ACLs, as on FAT and exFAT
+// sticks and many shares, or a network volume, where the server grants what
+// the user has there), in a protected folder of this machine
+// (security/protected_place.h). A run that is not elevated makes it beside
+// the extractor, for its user. tmp-n is held from the moment it exists until
+// its removal: nobody can move, rename or delete it meanwhile, or put
+// something else in its place.
 #pragma once
 
 #include <windows.h>
 
+#include "support/held_folder.h"
+
 const int kMaxTempDirectoryNumber = 49;
 
-// path: the base folder in (kPathSize units), the directory made out:
-// "<base>\<stem>-<n>" for the lowest n from 1 to 49 whose name is free. A
-// name that exists, whatever holds it, is passed over and never touched; any
-// other failure ends the attempts and hands the failed candidate back, which
-// the first entry then fails on. All 49 taken raises "Can't create tmp
-// directory". The directory made is handed back as the system resolved it
-// (unchanged when that differs only in letter case), so that a link above
-// the extractor, re-pointed later, redirects nothing; one whose resolved
-// path cannot be had raises too.
-void CreateTempDirectory(wchar_t* path, const wchar_t* stem);
+// Makes "<base>\<stem>-<n>" for the lowest n from 1 to 49 whose name is
+// free, relative to the held base, and holds it in *made: 0. A name that
+// exists, whatever holds it, is passed over and never touched; any other
+// failure ends the attempts and hands the failed candidate back, unheld,
+// which the first entry then fails on, and its error code is returned. All
+// 49 taken raises "Can't create tmp directory".
+DWORD CreateTempDirectory(const HeldFolder& base, const wchar_t* stem,
+                          HeldFolder* made);
+
+// The base for tmp-n: the held extractor folder, or for an elevated run whose
+// extractor folder's volume cannot keep others out, the protected folder,
+// held in *protectedPlace, with one log line saying where and why. A
+// protected folder that others can change stops the run, saying so.
+const HeldFolder& ChooseTempBase(const HeldFolder& extractorFolder,
+                                 HeldFolder* protectedPlace);
 
 // Why the directory made could not be protected, or null: no descriptor
-// could be built for this process's token, or its volume keeps no ACLs.
+// could be built for this process's token, or it could not be made with it.
 const wchar_t* TempDirectoryWeakness();
-
-// Hands the held directory over for its removal (see
-// DeleteHeldDirectoryTree), which closes it; INVALID_HANDLE_VALUE when none
-// is held.
-HANDLE TakeTempDirectory();
-
-// Lets go of tmp-n. Without it, or its removal, tmp-n stays held until the
-// process ends.
-void ReleaseTempDirectory();
-
-// True while the directory that CreateTempDirectory made is held.
-bool TempDirectoryHeld();

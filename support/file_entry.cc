@@ -1,6 +1,8 @@
 #include "support/file_entry.h"
 
 #include "support/file_util.h"
+#include "support/ntdll.h"
+#include "support/seams.h"
 #include "support/text.h"
 
 namespace {
@@ -20,10 +22,16 @@ bool MarkForDeletion(HANDLE entry) {
                                     sizeof dispose) != FALSE;
 }
 
-bool IsLinkAttribute(DWORD attributes) {
-  return attributes != INVALID_FILE_ATTRIBUTES &&
-         (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
-}
+// Not in this SDK's headers: what NtQueryVolumeInformationFile tells of the
+// device a volume lies on.
+const int kFileFsDeviceInformation = 4;
+const ULONG kRemoteDevice = 0x10;
+struct DeviceInformation {
+  ULONG deviceType;
+  ULONG characteristics;
+};
+using QueryVolumeFn = NTSTATUS(NTAPI*)(HANDLE, PIO_STATUS_BLOCK, PVOID, ULONG,
+                                       int);
 
 bool SameText(const wchar_t* a, const wchar_t* b) {
   return CompareStringOrdinal(a, -1, b, -1, TRUE) == CSTR_EQUAL;
@@ -37,26 +45,52 @@ HANDLE OpenEntry(const wchar_t* path, DWORD access, DWORD sharing) {
                      nullptr);
 }
 
+bool IsLinkTag(DWORD attributes, DWORD tag) {
+  return (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0 &&
+         (tag == 0 || IsReparseTagNameSurrogate(tag));
+}
+
+bool ReadAttributeTag(HANDLE entry, FILE_ATTRIBUTE_TAG_INFO* info) {
+  return GetFileInformationByHandleEx(entry, FileAttributeTagInfo, info,
+                                      sizeof *info) != FALSE;
+}
+
+bool HandleIsLink(HANDLE entry) {
+  FILE_ATTRIBUTE_TAG_INFO tag;
+  return entry != INVALID_HANDLE_VALUE && seams::attributeTag(entry, &tag) &&
+         IsLinkTag(tag.FileAttributes, tag.ReparseTag);
+}
+
+bool NameIsLink(const wchar_t* path) {
+  // A drive's root is no name in any folder, and no link.
+  if (lstrlenW(path) == 3 && path[1] == L':' && path[2] == L'\\') return false;
+  // The folder's listing of the name: its attributes, and in dwReserved0 the
+  // tag of a reparse point.
+  WIN32_FIND_DATAW found;
+  HANDLE search = FindFirstFileExW(path, FindExInfoBasic, &found,
+                                   FindExSearchNameMatch, nullptr, 0);
+  if (search == INVALID_HANDLE_VALUE) return true;
+  FindClose(search);
+  return IsLinkTag(found.dwFileAttributes, found.dwReserved0);
+}
+
 bool ReadUnlessLink(HANDLE entry, const wchar_t* path,
                     BY_HANDLE_FILE_INFORMATION* info) {
-  DWORD named = GetFileAttributesW(path);
   return entry != INVALID_HANDLE_VALUE &&
-         GetFileInformationByHandle(entry, info) &&
-         !IsLinkAttribute(info->dwFileAttributes) &&
-         named != INVALID_FILE_ATTRIBUTES && !IsLinkAttribute(named);
+         GetFileInformationByHandle(entry, info) && !HandleIsLink(entry) &&
+         !NameIsLink(path);
 }
 
 bool LeadsElsewhere(HANDLE entry, const wchar_t* path) {
   BY_HANDLE_FILE_INFORMATION info;
   if (!ReadUnlessLink(entry, path, &info)) return true;
   // Where the entry resolved to, against where its folder resolves to with
-  // the entry's own name added. What cannot be read is left to the
-  // attributes above, which Windows answers for the entry itself.
+  // the entry's own name added.
   wchar_t folder[MAX_PATH];
-  if (!CopyText(folder, MAX_PATH, path)) return false;
+  if (!CopyText(folder, MAX_PATH, path)) return true;
   CutLastComponent(folder);
   size_t cut = static_cast<size_t>(lstrlenW(folder));
-  if (path[cut] != L'\\') return false;  // no folder part
+  if (path[cut] != L'\\') return true;  // no folder part
   if (cut == 2) AppendBackslash(folder, MAX_PATH);  // "C:" alone is no folder
   HANDLE parent = CreateFileW(folder, FILE_READ_ATTRIBUTES, kShareAll, nullptr,
                               OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
@@ -68,7 +102,7 @@ bool LeadsElsewhere(HANDLE entry, const wchar_t* path) {
                JoinPath(expected, MAX_PATH, resolvedFolder, path + cut + 1) &&
                FinalPath(entry, resolved, MAX_PATH);
   if (parent != INVALID_HANDLE_VALUE) CloseHandle(parent);
-  return known && !SameText(expected, resolved);
+  return !known || !SameText(expected, resolved);
 }
 
 bool SameEntry(const BY_HANDLE_FILE_INFORMATION& a,
@@ -80,8 +114,8 @@ bool SameEntry(const BY_HANDLE_FILE_INFORMATION& a,
 
 bool FinalPath(HANDLE entry, wchar_t* out, size_t cap) {
   wchar_t raw[kRawFinalPathSize];
-  DWORD n = GetFinalPathNameByHandleW(entry, raw, kRawFinalPathSize,
-                                      FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
+  DWORD n = seams::finalPath(entry, raw, kRawFinalPathSize,
+                             FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
   if (n == 0 || n >= kRawFinalPathSize) return false;
   // The system's long-path form, \\?\C:\... or \\?\UNC\server\share\...,
   // back to the form every other call and every message uses.
@@ -130,9 +164,7 @@ bool DeleteThroughHandle(HANDLE entry) {
 bool DeleteEntryItself(const wchar_t* path) {
   HANDLE entry = OpenEntry(path, kDeleteAccess, kShareAll);
   if (entry == INVALID_HANDLE_VALUE) return false;
-  BY_HANDLE_FILE_INFORMATION info;
-  bool linkItself = GetFileInformationByHandle(entry, &info) &&
-                    IsLinkAttribute(info.dwFileAttributes);
+  bool linkItself = HandleIsLink(entry);
   bool deleted =
       (linkItself || !LeadsElsewhere(entry, path)) && DeleteThroughHandle(entry);
   CloseHandle(entry);
@@ -155,3 +187,33 @@ bool VolumeKeepsAcls(HANDLE entry) {
                                        &flags, nullptr, 0) &&
          (flags & FILE_PERSISTENT_ACLS) != 0;
 }
+
+bool VolumeIsLocal(HANDLE entry) {
+  auto query = NtdllCall<QueryVolumeFn>("NtQueryVolumeInformationFile");
+  DeviceInformation device = {};
+  IO_STATUS_BLOCK status;
+  return query != nullptr &&
+         query(entry, &status, &device, sizeof device,
+               kFileFsDeviceInformation) >= 0 &&
+         (device.characteristics & kRemoteDevice) == 0;
+}
+
+bool VolumeIsLocalWithAcls(HANDLE entry) {
+  return VolumeIsLocal(entry) && VolumeKeepsAcls(entry);
+}
+
+PSECURITY_DESCRIPTOR ReadEntrySecurity(HANDLE entry) {
+  const SECURITY_INFORMATION wanted =
+      OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION;
+  DWORD needed = 0;
+  GetKernelObjectSecurity(entry, wanted, nullptr, 0, &needed);
+  if (needed == 0) return nullptr;
+  PSECURITY_DESCRIPTOR descriptor = LocalAlloc(LMEM_FIXED, needed);
+  if (descriptor != nullptr &&
+      !GetKernelObjectSecurity(entry, wanted, descriptor, needed, &needed)) {
+    LocalFree(descriptor);
+    descriptor = nullptr;
+  }
+  return descriptor;
+}
+

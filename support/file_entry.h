@@ -16,6 +16,21 @@ const DWORD kDeleteAccess = DELETE | FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTE
 // it points at), file or folder.
 HANDLE OpenEntry(const wchar_t* path, DWORD access, DWORD sharing);
 
+// Whether attributes and a reparse tag make a link: a reparse point whose tag
+// redirects a name (junctions, symbolic links and the like) or that cannot be
+// told (a tag of 0, as Wine gives). Other reparse points, such as cloud
+// placeholders, are ordinary files and folders.
+bool IsLinkTag(DWORD attributes, DWORD tag);
+
+// The open entry's attributes and reparse tag; what seams::attributeTag
+// starts out as.
+bool ReadAttributeTag(HANDLE entry, FILE_ATTRIBUTE_TAG_INFO* info);
+
+// True when the open entry, or the entry its name names, is a link; false
+// also for a name that cannot be looked at (which counts as one).
+bool HandleIsLink(HANDLE entry);
+bool NameIsLink(const wchar_t* path);
+
 // The open entry's information, unless it is a link. Asked of the entry and
 // of its name: where the system cannot open a link itself (Wine follows it),
 // the name still tells, for a link to a folder.
@@ -25,6 +40,7 @@ bool ReadUnlessLink(HANDLE entry, const wchar_t* path,
 // True when the open entry is not the one its name names in its own folder:
 // a link of any kind, or a name that the system resolved somewhere else
 // (Wine shows a link to a file as a plain file, and opens its target).
+// Whatever cannot be resolved counts as elsewhere.
 bool LeadsElsewhere(HANDLE entry, const wchar_t* path);
 
 // Two opens of one and the same file or folder.
@@ -56,3 +72,14 @@ bool DeleteSameEntry(const wchar_t* path,
 // True when the open entry's volume keeps ACLs. FAT and exFAT (installer
 // sticks), and shares without them, drop a descriptor without a word.
 bool VolumeKeepsAcls(HANDLE entry);
+
+// True when the open entry's volume is this machine's own, not a share.
+bool VolumeIsLocal(HANDLE entry);
+
+// Both: where a descriptor given to what the run makes keeps others out;
+// what seams::volumeProtects starts out as.
+bool VolumeIsLocalWithAcls(HANDLE entry);
+
+// The owner and DACL of the open entry (READ_CONTROL), as seams::entrySecurity
+// starts out: a block to free with LocalFree, or null.
+PSECURITY_DESCRIPTOR ReadEntrySecurity(HANDLE entry);

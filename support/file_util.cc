@@ -10,8 +10,20 @@
 uint8_t* ReadFileContents(const wchar_t* path) {
   HANDLE file = CreateFileW(path, GENERIC_READ, FILE_SHARE_READ, nullptr,
                             OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  return ReadOpenedFile(file, path);
+}
+
+uint8_t* ReadOpenedFile(HANDLE file, const wchar_t* path) {
   if (file == INVALID_HANDLE_VALUE) {
     ReportErrorFormat(L"Could not open file \"%s\"", path);
+    return nullptr;
+  }
+  // A size whose block would not fit (with the zero bytes added) is refused
+  // like a block that cannot be had: the sum would wrap to a tiny block.
+  LARGE_INTEGER whole = {};
+  if (GetFileSizeEx(file, &whole) && whole.QuadPart > kMaxContentsSize) {
+    CloseHandle(file);
+    ReportErrorA("Memory error");
     return nullptr;
   }
   DWORD size = GetFileSize(file, nullptr);

@@ -14,6 +14,14 @@ const size_t kFolderPathSize = MAX_PATH;
 // with free(). Null after an error report.
 uint8_t* ReadFileContents(const wchar_t* path);
 
+// The same for a file opened for reading (or INVALID_HANDLE_VALUE, which is
+// reported as a file that could not be opened), which it closes; path names
+// it in messages.
+uint8_t* ReadOpenedFile(HANDLE file, const wchar_t* path);
+
+// The largest file read whole: a larger one is reported as "Memory error".
+const LONGLONG kMaxContentsSize = 0x7FFFFFF0;
+
 // True when path opens for reading with no sharing: a file held open by
 // another process, and a folder, count as absent.
 bool FileExists(const wchar_t* path);

@@ -1,64 +1,219 @@
 #include "support/held_folder.h"
 
-#include <winternl.h>
+#include "support/file_entry.h"
+#include "support/file_util.h"
+#include "support/ntdll.h"
+#include "support/seams.h"
+#include "support/text.h"
 
 namespace {
 
-const NTSTATUS kNameCollision = static_cast<NTSTATUS>(0xC0000035);
-const ULONG kCreateOptions =
-    FILE_DIRECTORY_FILE | FILE_SYNCHRONOUS_IO_NONALERT | FILE_OPEN_REPARSE_POINT;
+const ULONG kAlwaysOptions = FILE_SYNCHRONOUS_IO_NONALERT | FILE_OPEN_REPARSE_POINT;
+const DWORD kRetryForMs = 2000;
+const DWORD kRetryEveryMs = 100;
 
-using NtCreateFileFn = NTSTATUS(NTAPI*)(PHANDLE, ACCESS_MASK,
-                                        POBJECT_ATTRIBUTES, PIO_STATUS_BLOCK,
-                                        PLARGE_INTEGER, ULONG, ULONG, ULONG,
-                                        ULONG, PVOID, ULONG);
 using DosPathToNtPathFn = BOOLEAN(NTAPI*)(PCWSTR, PUNICODE_STRING, PCWSTR*,
                                           PVOID);
 using FreeUnicodeStringFn = VOID(NTAPI*)(PUNICODE_STRING);
-using StatusToErrorFn = ULONG(NTAPI*)(NTSTATUS);
 
-template <typename Fn>
-Fn NtdllFunction(const char* name) {
-  return reinterpret_cast<Fn>(reinterpret_cast<void*>(
-      GetProcAddress(GetModuleHandleW(L"ntdll.dll"), name)));
+// Stands for the object namespace's root: a name relative to it is the
+// system's own.
+const HeldFolder kNtNamespace = {INVALID_HANDLE_VALUE, {}};
+
+bool Transient(DWORD error) {
+  return error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION;
+}
+
+// The path of name in parent, for messages; empty when it does not fit.
+void JoinHeldPath(wchar_t* out, const HeldFolder* parent, const wchar_t* name) {
+  bool fits = parent == nullptr
+                  ? CopyText(out, kHeldPathSize, name)
+                  : CopyText(out, kHeldPathSize, parent->path) &&
+                        AppendText(out, kHeldPathSize, L"\\") &&
+                        AppendText(out, kHeldPathSize, name);
+  if (!fits) out[0] = 0;
 }
 
 }  // namespace
 
-// Looked up rather than imported: the exe imports nothing from ntdll, which
-// every Windows and Wine has.
-FolderMade MakeHeldFolder(const wchar_t* path, SECURITY_DESCRIPTOR* descriptor,
-                          ACCESS_MASK access, ULONG sharing, HANDLE* held,
-                          DWORD* error) {
-  *held = INVALID_HANDLE_VALUE;
-  *error = ERROR_INVALID_FUNCTION;
-  auto create = NtdllFunction<NtCreateFileFn>("NtCreateFile");
-  auto toNtPath =
-      NtdllFunction<DosPathToNtPathFn>("RtlDosPathNameToNtPathName_U");
-  auto freeString = NtdllFunction<FreeUnicodeStringFn>("RtlFreeUnicodeString");
-  auto toError = NtdllFunction<StatusToErrorFn>("RtlNtStatusToDosError");
-  UNICODE_STRING name;
-  if (create == nullptr || toNtPath == nullptr || freeString == nullptr ||
-      toError == nullptr) {
-    return FolderMade::kFailed;
+void InitHeldFolder(HeldFolder* folder) {
+  folder->handle = INVALID_HANDLE_VALUE;
+  folder->path[0] = 0;
+}
+
+void ReleaseHeldFolder(HeldFolder* folder) {
+  if (folder->handle != INVALID_HANDLE_VALUE) CloseHandle(folder->handle);
+  folder->handle = INVALID_HANDLE_VALUE;
+}
+
+DWORD OpenInFolder(const HeldFolder* folder, const wchar_t* name,
+                   ACCESS_MASK access, ULONG sharing, ULONG disposition,
+                   ULONG options, SECURITY_DESCRIPTOR* descriptor, HANDLE* out) {
+  *out = INVALID_HANDLE_VALUE;
+  if (seams::createFile == nullptr) {
+    seams::createFile = NtdllCall<seams::CreateFileFn>("NtCreateFile");
   }
-  if (!toNtPath(path, &name, nullptr, nullptr)) {
-    *error = ERROR_BAD_PATHNAME;
-    return FolderMade::kFailed;
+  auto toNtPath = NtdllCall<DosPathToNtPathFn>("RtlDosPathNameToNtPathName_U");
+  auto freeString = NtdllCall<FreeUnicodeStringFn>("RtlFreeUnicodeString");
+  if (seams::createFile == nullptr || toNtPath == nullptr || freeString == nullptr) {
+    return ERROR_INVALID_FUNCTION;
+  }
+  UNICODE_STRING ntName;
+  HANDLE root = nullptr;
+  bool converted = false;
+  if (folder == &kNtNamespace) {
+    // The system's own name, as it stands.
+    size_t length = static_cast<size_t>(lstrlenW(name));
+    if (length == 0 || length > 0x7FF0) return ERROR_BAD_PATHNAME;
+    ntName.Buffer = const_cast<wchar_t*>(name);
+    ntName.Length = static_cast<USHORT>(length * sizeof(wchar_t));
+    ntName.MaximumLength = ntName.Length;
+  } else if (folder != nullptr) {
+    if (folder->handle == INVALID_HANDLE_VALUE) return ERROR_INVALID_HANDLE;
+    // Relative to the held folder: the name as it stands.
+    root = folder->handle;
+    size_t length = static_cast<size_t>(lstrlenW(name));
+    if (length == 0 || length > 0x7FF0) return ERROR_BAD_PATHNAME;
+    ntName.Buffer = const_cast<wchar_t*>(name);
+    ntName.Length = static_cast<USHORT>(length * sizeof(wchar_t));
+    ntName.MaximumLength = ntName.Length;
+  } else {
+    if (!toNtPath(name, &ntName, nullptr, nullptr)) return ERROR_BAD_PATHNAME;
+    converted = true;
   }
   OBJECT_ATTRIBUTES object;
-  InitializeObjectAttributes(&object, &name, OBJ_CASE_INSENSITIVE, nullptr,
+  InitializeObjectAttributes(&object, &ntName, OBJ_CASE_INSENSITIVE, root,
                              descriptor);
   IO_STATUS_BLOCK status;
   HANDLE handle = INVALID_HANDLE_VALUE;
-  NTSTATUS result = create(&handle, access | SYNCHRONIZE, &object, &status,
-                           nullptr, FILE_ATTRIBUTE_NORMAL, sharing,
-                           FILE_CREATE, kCreateOptions, nullptr, 0);
-  freeString(&name);
-  if (result >= 0) {
-    *held = handle;
-    return FolderMade::kMade;
+  NTSTATUS result = seams::createFile(&handle, access | SYNCHRONIZE, &object,
+                                      &status, nullptr, FILE_ATTRIBUTE_NORMAL,
+                                      sharing, disposition,
+                                      options | kAlwaysOptions, nullptr, 0);
+  if (converted) freeString(&ntName);
+  // As CreateFileW answers a new file's name that is taken.
+  const NTSTATUS kNameCollision = static_cast<NTSTATUS>(0xC0000035);
+  if (result == kNameCollision && (options & FILE_NON_DIRECTORY_FILE) != 0) {
+    return ERROR_FILE_EXISTS;
   }
-  *error = toError(result);
-  return result == kNameCollision ? FolderMade::kExists : FolderMade::kFailed;
+  if (result < 0) return ErrorOfStatus(result);
+  *out = handle;
+  return 0;
+}
+
+DWORD OpenInFolderRetrying(const HeldFolder* folder, const wchar_t* name,
+                           ACCESS_MASK access, ULONG sharing, ULONG disposition,
+                           ULONG options, HANDLE* out) {
+  DWORD start = seams::tickCount();
+  for (;;) {
+    DWORD error = OpenInFolder(folder, name, access, sharing, disposition,
+                               options, nullptr, out);
+    // Unsigned difference: the tick counter's wrap does no harm.
+    if (!Transient(error) || seams::tickCount() - start >= kRetryForMs) {
+      return error;
+    }
+    seams::sleep(kRetryEveryMs);
+  }
+}
+
+FolderMade MakeHeldFolder(const HeldFolder* parent, const wchar_t* name,
+                          SECURITY_DESCRIPTOR* descriptor, ACCESS_MASK access,
+                          ULONG sharing, HeldFolder* made, DWORD* error) {
+  InitHeldFolder(made);
+  JoinHeldPath(made->path, parent, name);
+  // A folder whose path messages could not name is not made.
+  if (made->path[0] == 0) {
+    *error = ERROR_FILENAME_EXCED_RANGE;
+    return FolderMade::kFailed;
+  }
+  *error = OpenInFolder(parent, name, access, sharing, FILE_CREATE,
+                        FILE_DIRECTORY_FILE, descriptor, &made->handle);
+  if (*error == 0) return FolderMade::kMade;
+  return *error == ERROR_ALREADY_EXISTS ? FolderMade::kExists
+                                        : FolderMade::kFailed;
+}
+
+DWORD HoldExistingFolder(const HeldFolder* parent, const wchar_t* name,
+                         ACCESS_MASK access, ULONG sharing, HeldFolder* held) {
+  InitHeldFolder(held);
+  JoinHeldPath(held->path, parent, name);
+  DWORD error = OpenInFolder(parent, name, access | FILE_READ_ATTRIBUTES,
+                             sharing, FILE_OPEN, FILE_DIRECTORY_FILE, nullptr,
+                             &held->handle);
+  if (error != 0) return error;
+  // Opened as itself: a link shows here, where Windows opens it. Wine follows
+  // a link to a folder, but its listing still tells.
+  if (HandleIsLink(held->handle) || NameIsLink(held->path)) {
+    ReleaseHeldFolder(held);
+    return kReparsePointEncountered;
+  }
+  return 0;
+}
+
+bool OpenedAsItself(const HeldFolder& folder, const wchar_t* name, HANDLE entry) {
+  if (HandleIsLink(entry)) return false;
+  wchar_t resolvedFolder[MAX_PATH];
+  wchar_t expected[MAX_PATH];
+  wchar_t resolved[MAX_PATH];
+  return FinalPath(folder.handle, resolvedFolder, MAX_PATH) &&
+         CopyText(expected, MAX_PATH, resolvedFolder) &&
+         (expected[lstrlenW(expected) - 1] == L'\\' ||
+          AppendText(expected, MAX_PATH, L"\\")) &&
+         AppendText(expected, MAX_PATH, name) &&
+         FinalPath(entry, resolved, MAX_PATH) &&
+         CompareStringOrdinal(expected, -1, resolved, -1, TRUE) == CSTR_EQUAL;
+}
+
+bool DeleteInFolder(const HeldFolder& folder, const wchar_t* name,
+                    const BY_HANDLE_FILE_INFORMATION* identity) {
+  HANDLE entry = INVALID_HANDLE_VALUE;
+  if (OpenInFolder(&folder, name, kDeleteAccess, kShareAll, FILE_OPEN, 0,
+                   nullptr, &entry) != 0) {
+    return false;
+  }
+  BY_HANDLE_FILE_INFORMATION info;
+  bool same = identity == nullptr || (GetFileInformationByHandle(entry, &info) &&
+                                      SameEntry(info, *identity));
+  bool deleted = same && (HandleIsLink(entry) || OpenedAsItself(folder, name, entry)) &&
+                 DeleteThroughHandle(entry);
+  CloseHandle(entry);
+  return deleted;
+}
+
+DWORD HoldFolderAsNamed(const wchar_t* path, HeldFolder* held) {
+  InitHeldFolder(held);
+  if (!CopyText(held->path, kHeldPathSize, path)) return ERROR_FILENAME_EXCED_RANGE;
+  // Every sharing: the user's own folder is not locked for the run.
+  held->handle = CreateFileW(path, FILE_LIST_DIRECTORY | FILE_TRAVERSE |
+                                       FILE_READ_ATTRIBUTES,
+                             kShareAll, nullptr, OPEN_EXISTING,
+                             FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  return held->handle == INVALID_HANDLE_VALUE ? GetLastError() : 0;
+}
+
+bool FileExistsIn(const HeldFolder& folder, const wchar_t* name) {
+  HANDLE file = INVALID_HANDLE_VALUE;
+  if (OpenInFolder(&folder, name, GENERIC_READ, 0, FILE_OPEN,
+                   FILE_NON_DIRECTORY_FILE, nullptr, &file) != 0) {
+    return false;
+  }
+  CloseHandle(file);
+  return true;
+}
+
+uint8_t* ReadFileContentsIn(const HeldFolder& folder, const wchar_t* name) {
+  wchar_t path[kHeldPathSize];
+  JoinHeldPath(path, &folder, name);
+  HANDLE file = INVALID_HANDLE_VALUE;
+  OpenInFolder(&folder, name, GENERIC_READ, FILE_SHARE_READ, FILE_OPEN,
+               FILE_NON_DIRECTORY_FILE, nullptr, &file);
+  return ReadOpenedFile(file, path);
+}
+
+DWORD HoldFolderByNtName(const wchar_t* name, HeldFolder* held) {
+  InitHeldFolder(held);
+  return OpenInFolder(&kNtNamespace, name,
+                      FILE_LIST_DIRECTORY | FILE_TRAVERSE | FILE_READ_ATTRIBUTES,
+                      kShareAll, FILE_OPEN, FILE_DIRECTORY_FILE, nullptr,
+                      &held->handle);
 }

@@ -5,19 +5,22 @@
 #include "support/errors.h"
 #include "support/file_entry.h"
 #include "support/file_util.h"
+#include "support/held_folder.h"
 #include "support/text.h"
 
 int logAttempted = 0;
 
 namespace {
 
+const wchar_t kLogName[] = L"TLExtractorLog.txt";
+
 wchar_t logPath[kLogPathSize];
 HANDLE logHandle = INVALID_HANDLE_VALUE;
-// The log file made, known by its identity and by where its name led when it
-// was made: at the end only that file is deleted, whatever a link above it
-// has come to lead to.
+// The folder the log lies in, held until the log is closed, and the log file
+// made, known by its identity: at the end only that file is deleted from
+// that folder, whatever a link above it has come to lead to.
+HeldFolder logFolder = {INVALID_HANDLE_VALUE, {}};
 BY_HANDLE_FILE_INFORMATION logIdentity;
-wchar_t logResolved[kLogPathSize];
 bool logMade = false;
 
 void WriteBytes(const void* bytes, DWORD count) {
@@ -25,44 +28,66 @@ void WriteBytes(const void* bytes, DWORD count) {
   WriteFile(logHandle, bytes, count, &written, nullptr);
 }
 
-}  // namespace
-
-void OpenExtractionLog(const wchar_t* folder) {
-  if (logAttempted) return;
-  logAttempted = 1;
-  bool fits = CopyText(logPath, kLogPathSize, folder) &&
-              AppendBackslash(logPath, kLogPathSize) &&
-              AppendText(logPath, kLogPathSize, L"TLExtractorLog.txt");
-  if (!fits) {
-    // A cut path would name some other file: report it like any failed
-    // creation and run without a log.
+// The folder is one that others can write, and the extractor runs elevated:
+// a name planted there as a link (or a hard link) to some other file must not
+// make it overwrite or delete that file. The old log's name is removed
+// through a handle on the entry itself, which leaves whatever it points at
+// alone (a link the system cannot open as such stays, and the log then cannot
+// be made), and the new log is made afresh without following anything.
+void MakeLog() {
+  DeleteInFolder(logFolder, kLogName, nullptr);
+  DWORD error = OpenInFolder(&logFolder, kLogName, GENERIC_READ | GENERIC_WRITE,
+                             FILE_SHARE_READ, FILE_CREATE, FILE_NON_DIRECTORY_FILE,
+                             nullptr, &logHandle);
+  if (error != 0) {
     ReportErrorCode(L"Error creating log file %s %d", logPath,
-                    ERROR_FILENAME_EXCED_RANGE);
-    logPath[0] = 0;
+                    static_cast<int>(error));
     return;
   }
-  // The folder is one that others can write, and the extractor runs
-  // elevated: a name planted there as a link (or a hard link) to some other
-  // file must not make it overwrite or delete that file. The old log's name
-  // is removed through a handle on the entry itself, which leaves whatever it
-  // points at alone (a link the system cannot open as such stays, and the
-  // log then cannot be made), and the new log is made afresh without
-  // following anything.
-  DeleteEntryItself(logPath);
-  logHandle = CreateFileW(logPath, GENERIC_READ | GENERIC_WRITE,
-                          FILE_SHARE_READ, nullptr, CREATE_NEW,
-                          FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT,
-                          nullptr);
-  if (logHandle == INVALID_HANDLE_VALUE) {
-    ReportErrorCode(L"Error creating log file %s %d", logPath,
-                    static_cast<int>(GetLastError()));
-    return;
-  }
-  logMade = GetFileInformationByHandle(logHandle, &logIdentity) &&
-            FinalPath(logHandle, logResolved, kLogPathSize);
+  logMade = GetFileInformationByHandle(logHandle, &logIdentity) != FALSE;
   static const unsigned char kByteOrderMark[2] = {0xFF, 0xFE};
   WriteBytes(kByteOrderMark, sizeof kByteOrderMark);
   LogLine(logPath);
+}
+
+// Claims the one attempt of the run and builds the log's path; false, after
+// the report, when it does not fit (a cut path would name some other file).
+bool StartAttempt(const wchar_t* folder) {
+  if (logAttempted) return false;
+  logAttempted = 1;
+  bool fits = CopyText(logPath, kLogPathSize, folder) &&
+              AppendBackslash(logPath, kLogPathSize) &&
+              AppendText(logPath, kLogPathSize, kLogName);
+  if (!fits) {
+    ReportErrorCode(L"Error creating log file %s %d", logPath,
+                    ERROR_FILENAME_EXCED_RANGE);
+    logPath[0] = 0;
+  }
+  return fits;
+}
+
+}  // namespace
+
+void OpenExtractionLog(const wchar_t* folder) {
+  if (!StartAttempt(folder)) return;
+  // The folder as its name gives it now; from here on the held folder.
+  DWORD error = HoldFolderAsNamed(folder, &logFolder);
+  // As the log file's own creation would say of a folder that is missing.
+  if (error == ERROR_FILE_NOT_FOUND) error = ERROR_PATH_NOT_FOUND;
+  if (error != 0) {
+    ReportErrorCode(L"Error creating log file %s %d", logPath,
+                    static_cast<int>(error));
+    return;
+  }
+  MakeLog();
+}
+
+void OpenExtractionLogIn(const HeldFolder& folder) {
+  if (!StartAttempt(folder.path)) return;
+  HANDLE self = GetCurrentProcess();
+  DuplicateHandle(self, folder.handle, self, &logFolder.handle, 0, FALSE,
+                  DUPLICATE_SAME_ACCESS);
+  MakeLog();
 }
 
 void LogLine(const wchar_t* text) {
@@ -99,10 +124,10 @@ void CloseExtractionLog() {
     CloseHandle(logHandle);
     logHandle = INVALID_HANDLE_VALUE;
   }
-  if (errorShown) return;
-  // Not by name: since the log was closed its name may lead anywhere. A log
-  // that cannot be deleted stays; there is nowhere left to say so.
-  if (logMade) DeleteSameEntry(logResolved, logIdentity);
+  // Not by name: relative to the folder it was made in, and only that file.
+  // A log that cannot be deleted stays; there is nowhere left to say so.
+  if (!errorShown && logMade) DeleteInFolder(logFolder, kLogName, &logIdentity);
+  ReleaseHeldFolder(&logFolder);
 }
 
 const wchar_t* ExtractionLogPath() { return logPath; }
@@ -113,4 +138,5 @@ void ResetLogForTesting() {
   logAttempted = 0;
   logPath[0] = 0;
   logMade = false;
+  ReleaseHeldFolder(&logFolder);
 }

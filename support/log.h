@@ -5,6 +5,8 @@
 
 #include <windows.h>
 
+#include "support/held_folder.h"
+
 const size_t kLogPathSize = MAX_PATH;
 const size_t kLogLineSize = 1000;
 
@@ -12,7 +14,12 @@ const size_t kLogLineSize = 1000;
 // log was ever opened; never cleared.
 extern int logAttempted;
 
+// Makes the log in the folder at that path, or in the held folder: its old
+// log loses its name through a handle on the entry itself and the new one is
+// made afresh, both relative to the folder, which the log holds until it
+// is closed and then deletes the log from.
 void OpenExtractionLog(const wchar_t* folder);
+void OpenExtractionLogIn(const HeldFolder& folder);
 void LogLine(const wchar_t* text);
 void LogLineA(const char* text);
 void LogFormat(const wchar_t* format, ...);

@@ -1,5 +1,6 @@
 #include "support/seams.h"
 
+#include "support/file_entry.h"
 #include "support/process_level.h"
 
 namespace seams {
@@ -9,5 +10,10 @@ MessageBoxAFn messageBoxA = MessageBoxA;
 TickCountFn tickCount = GetTickCount;
 SleepFn sleep = Sleep;
 ProcessLevelFn processLevel = ProcessIntegrityLevel;
+EntrySecurityFn entrySecurity = ReadEntrySecurity;
+VolumeProtectsFn volumeProtects = VolumeIsLocalWithAcls;
+FinalPathFn finalPath = GetFinalPathNameByHandleW;
+AttributeTagFn attributeTag = ReadAttributeTag;
+CreateFileFn createFile = nullptr;
 
 }  // namespace seams

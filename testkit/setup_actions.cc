@@ -9,7 +9,7 @@ namespace {
 
 const wchar_t* const kStepNames[] = {
     L"create", L"show", L"hide", L"installing", L"plain", L"title", L"second",
-    L"raise", L"close", L"copy", L"registry", L"handoff", L"cancel", L"hold",
+    L"raise", L"close", L"copy", L"move", L"registry", L"handoff", L"cancel", L"hold",
     L"release", L"wait", L"ask", L"exit", L"crash"};
 
 const wchar_t* const kProductFiles[] = {
@@ -247,6 +247,16 @@ void HoldFile(const std::wstring& name, kit::Record& record) {
                               nullptr);
   if (handle != INVALID_HANDLE_VALUE) heldFiles.push_back(handle);
   record.Add(L"file", file).Add(L"ok", handle != INVALID_HANDLE_VALUE ? 1 : 0);
+}
+
+void MoveIntoInstallFolder(const std::wstring& name, kit::Record& record) {
+  // A rename, as on one volume: no copy is allowed to stand in for it.
+  std::wstring from = Join(kit::ModuleFolder(), name);
+  std::wstring to = Join(InstallFolder(), name);
+  BOOL moved = MakeFolders(InstallFolder()) &&
+               MoveFileExW(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING);
+  record.Add(L"from", from).Add(L"to", to).Add(L"ok", moved ? 1 : 0)
+      .Add(L"error", moved ? 0LL : (long long)GetLastError());
 }
 
 void ReleaseFiles(kit::Record& record) {

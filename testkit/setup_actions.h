@@ -32,5 +32,7 @@ void WriteHandoff(const std::wstring& format, kit::Record& record);
 void CreateCancelMarker(kit::Record& record);
 void HoldFile(const std::wstring& name, kit::Record& record);
 void ReleaseFiles(kit::Record& record);
+// Moves name from the setup program's own folder into the install folder.
+void MoveIntoInstallFolder(const std::wstring& name, kit::Record& record);
 
 }  // namespace setup

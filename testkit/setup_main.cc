@@ -213,6 +213,8 @@ void RunStep(const setup::Step& step) {
     CloseWindows();
   } else if (name == L"copy") {
     setup::CopyProduct(record);
+  } else if (name == L"move") {
+    setup::MoveIntoInstallFolder(step.arg, record);
   } else if (name == L"registry") {
     setup::WriteInstPath(record);
   } else if (name == L"handoff") {

@@ -5,23 +5,41 @@
 #include "completion/complete_install.h"
 #include "completion/install_folder.h"
 
+#include <sddl.h>
+
 #include "support/errors.h"
+#include "support/file_entry.h"
 #include "support/file_util.h"
 #include "support/log.h"
+#include "support/seams.h"
 #include "tests/test_support.h"
 
 namespace {
+
+// The folder the basic install copies from, which the re-open test tells
+// apart from C:\Talvorn.
+HANDLE heldTemp = nullptr;
 
 class CompletionTest : public ExtractorTest {
  protected:
   void SetUp() override {
     ExtractorTest::SetUp();
+    // Wine starts its desktop process, the signed-in user's shell, for the
+    // first window on the desktop.
+    static HWND desktopKeeper = CreateWindowExW(0, L"STATIC", L"", WS_POPUP, 0, 0, 1,
+                                                1, nullptr, nullptr, nullptr, nullptr);
+    (void)desktopKeeper;
+    for (int i = 0; i < 200 && FindWindowW(L"Shell_TrayWnd", nullptr) == nullptr; ++i) {
+      Sleep(10);
+    }
     ClearInstallLocations();
     OpenExtractionLog(scratch.path().c_str());
     tempDirectory = scratch / L"tmp-1";
     CreateDirectoryW(tempDirectory.c_str(), nullptr);
+    tmp = HeldAt(tempDirectory);
   }
   void TearDown() override {
+    ReleaseHeldFolder(&tmp);
     ExtractorTest::TearDown();  // lets go of what the run holds there
     ClearInstallLocations();
   }
@@ -61,7 +79,7 @@ class CompletionTest : public ExtractorTest {
   }
   int CompleteWithCancel() {
     boxes.QueueAnswer(IDCANCEL);
-    return CompleteInstall(tempDirectory.c_str());
+    return CompleteInstall(tmp);
   }
   std::vector<std::wstring> Captions() const {
     std::vector<std::wstring> captions;
@@ -69,6 +87,7 @@ class CompletionTest : public ExtractorTest {
     return captions;
   }
   std::wstring tempDirectory;
+  HeldFolder tmp;
   FakeClock clock;  // the launcher's one-second wait
 };
 
@@ -118,8 +137,6 @@ TEST_F(CompletionTest, InstPathIsReadUpTo129Characters) {
   EXPECT_TRUE(Chosen(folder129));
 }
 
-// What the test makes reads, under Wine, as its user's: as a standard user's
-// folder would on Windows, C:\Talvorn is then never used.
 TEST_F(CompletionTest, ProgramFilesComesBeforeTheFixedFolder) {
   Install(L"C:\\Talvorn");
   Install(ProgramFilesInstall());
@@ -127,32 +144,201 @@ TEST_F(CompletionTest, ProgramFilesComesBeforeTheFixedFolder) {
   EXPECT_TRUE(Chosen(ProgramFilesInstall()));
   EXPECT_FALSE(Chosen(L"C:\\Talvorn"));
   RemoveTree(ProgramFilesInstall());
-  EXPECT_EQ(0, CompleteWithCancel());
-  EXPECT_FALSE(Chosen(L"C:\\Talvorn"));  // nothing asked, nothing deleted
-  EXPECT_EQ((std::vector<std::wstring>{L"Error", L"Complete", L"Error"}), Captions());
+  EXPECT_EQ(1, CompleteWithCancel());
+  EXPECT_TRUE(Chosen(L"C:\\Talvorn"));
+  EXPECT_EQ((std::vector<std::wstring>{L"Error", L"Complete", L"Error", L"Complete"}),
+            Captions());
 }
 
-// This run's own basic install is offered, unless something that an
-// administrator did not put there lies beside the copy: a launcher would be
-// started instead, a library loaded into it.
-TEST_F(CompletionTest, TheFixedFolderIsUsedOnlyWhenNobodyElseCouldHaveFilledIt) {
+// Whatever the search finds is started, but elevated only where nobody but
+// administrators could have put or changed the application, its launcher or
+// anything beside them (a library loads from there too); from anywhere else
+// as the signed-in user, with a line saying so. Wine reads every file back as
+// its Unix user's: an administrators' copy comes from the judge's seam.
+TEST_F(CompletionTest, OnlyWhatAdministratorsControlStartsElevated) {
+  static std::wstring owner;
+  seams::entrySecurity = [](HANDLE) -> PSECURITY_DESCRIPTOR {
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    ConvertStringSecurityDescriptorToSecurityDescriptorW(
+        (L"O:" + owner + L"D:(A;;FA;;;SY)(A;;FA;;;BA)(A;;0x1200a9;;;OW)").c_str(),
+        SDDL_REVISION_1, &descriptor, nullptr);
+    return descriptor;
+  };
+  const std::wstring kUser = L"S-1-5-21-1-2-3-1001";
+  const std::wstring asUser = L"\" as the signed-in user: others can change it or "
+                              L"what lies beside it";
+  const std::wstring launcher = ProgramFilesInstall() + L"\\Launcher.exe";
+  const struct {
+    const wchar_t* what;
+    std::wstring owner;     // of every entry, through the seam; empty: Wine's
+    const wchar_t* planted; // in C:\Talvorn after this run's basic install
+    std::wstring line;      // the log's last line, when not elevated
+  } cases[] = {
+      {L"Program Files, administrators'", L"BA", nullptr, L""},
+      {L"Program Files, a user's, with an OWNER RIGHTS ACE", kUser, nullptr,
+       L"Started \"" + launcher + asUser},
+      {L"Program Files, as Wine shows it", L"", nullptr,
+       L"Started \"" + launcher + asUser},
+      {L"this run's own copy", L"", L"", L""},
+      {L"a launcher beside it", L"", L"Launcher.exe",
+       L"Started \"C:\\Talvorn\\Launcher.exe" + asUser},
+      {L"a library beside it", L"", L"version.dll",
+       L"Started \"C:\\Talvorn\\Talvorn Server.exe" + asUser},
+  };
   WriteBytes(tempDirectory + L"\\Talvorn Server.exe", "new");
-  for (const wchar_t* planted : {L"", L"Launcher.exe", L"version.dll", L"plugins"}) {
-    SCOPED_TRACE(Narrow(planted));
+  for (const auto& c : cases) {
+    SCOPED_TRACE(Narrow(c.what));
     ClearInstallLocations();
     ReleaseInstallFolder();
-    boxes.boxes.clear();
-    boxes.QueueAnswer(IDOK);
-    ASSERT_EQ(1, BasicInstall(tempDirectory.c_str()));
-    std::wstring plant = std::wstring(L"C:\\Talvorn\\") + planted;
-    if (*planted == L'p') {
-      CreateDirectoryW(plant.c_str(), nullptr);
-    } else if (*planted != 0) {
-      WriteBytes(plant, "planted");
+    owner = c.owner;
+    if (c.owner.empty()) seams::entrySecurity = ReadEntrySecurity;
+    if (c.planted == nullptr) {
+      Install(ProgramFilesInstall());
+    } else {
+      boxes.QueueAnswer(IDOK);
+      ASSERT_EQ(1, BasicInstall(tmp));
+      if (*c.planted != 0) WriteBytes(std::wstring(L"C:\\Talvorn\\") + c.planted, "planted");
     }
-    EXPECT_EQ(*planted == 0 ? 1 : 0, CompleteWithCancel());
-    EXPECT_EQ(*planted == 0 ? 3u : 2u, boxes.boxes.size());
-    EXPECT_TRUE(PathExists(plant));
+    boxes.QueueAnswer(IDOK);
+    EXPECT_EQ(1, CompleteInstall(tmp));
+    std::vector<std::wstring> after = ReadLogLines(scratch / L"TLExtractorLog.txt");
+    if (c.line.empty()) {
+      // Started elevated: the last line is completion's own (the missing
+      // hand-off file, reported).
+      EXPECT_EQ(0u, after.back().find(L"Could not open file")) << Narrow(after.back());
+    } else {
+      EXPECT_EQ(c.line, after.back());
+    }
+  }
+  seams::entrySecurity = ReadEntrySecurity;
+}
+
+// A C:\Talvorn left by an earlier version inherits from C:\ that
+// Authenticated Users may modify it. The basic install protects it and
+// replaces the old copy with a new file, but a program that opened the folder
+// before keeps its rights: this run still offers the launch, and starts the
+// application as the signed-in user.
+TEST_F(CompletionTest, AnOldVersionsFolderIsProtectedAndTheLaunchOffered) {
+  seams::entrySecurity = [](HANDLE) -> PSECURITY_DESCRIPTOR {
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    ConvertStringSecurityDescriptorToSecurityDescriptorW(
+        L"O:BAD:(A;;FA;;;SY)(A;;FA;;;BA)(A;OICIID;0x1301bf;;;AU)", SDDL_REVISION_1,
+        &descriptor, nullptr);
+    return descriptor;
+  };
+  CreateDirectoryW(L"C:\\Talvorn", nullptr);
+  WriteBytes(L"C:\\Talvorn\\Talvorn Server.exe", "old");
+  WriteBytes(tempDirectory + L"\\Talvorn Server.exe", "new");
+  boxes.QueueAnswer(IDOK);
+  EXPECT_EQ(1, BasicInstall(tmp));
+  boxes.QueueAnswer(IDOK);
+  EXPECT_EQ(1, CompleteInstall(tmp));
+  seams::entrySecurity = ReadEntrySecurity;
+  EXPECT_EQ((std::vector<std::wstring>{L"Basic install", L"Error", L"Complete"}),
+            Captions());
+  EXPECT_EQ("new", ReadBytes(L"C:\\Talvorn\\Talvorn Server.exe"));
+  EXPECT_EQ(L"Started \"C:\\Talvorn\\Talvorn Server.exe\" as the signed-in user: "
+            L"others can change it or what lies beside it",
+            ReadLogLines(scratch / L"TLExtractorLog.txt").back());
+}
+
+// The copy is written through the folder this run holds, never by its name:
+// turned into a link once protected (a handle opened before keeps its
+// rights), the folder gets the copy no further.
+TEST_F(CompletionTest, TheCopyGoesThroughTheHeldFolderNeverItsName) {
+  WriteBytes(tempDirectory + L"\\Talvorn Server.exe", "new");
+  std::wstring victim = scratch / L"victim";
+  CreateDirectoryW(victim.c_str(), nullptr);
+  ASSERT_EQ(0u, PrepareInstallFolder());
+  ASSERT_TRUE(ReplaceWithUnixLink(L"C:\\Talvorn", victim));
+  CopyApplicationFile(tmp, kFixedInstallFolder, kApplicationName);
+  EXPECT_FALSE(PathExists(victim + L"\\Talvorn Server.exe"));
+  ASSERT_EQ(1u, boxes.boxes.size());
+  EXPECT_EQ(0u, boxes.boxes[0].text.find(L"Error copying application "
+                                         L"C:\\Talvorn\\Talvorn Server.exe "));
+  RemoveUnixLink(L"C:\\Talvorn");
+}
+
+// A scanner that holds the new copy for a moment, as antivirus does, is
+// waited for; one that holds it on is another program's.
+TEST_F(CompletionTest, ACopyHeldForAMomentIsWaitedFor) {
+  static int refusals = 0;
+  static seams::CreateFileFn real = nullptr;
+  // Every open of the copy for reading only, in C:\Talvorn: the re-open.
+  seams::createFile = [](PHANDLE handle, ACCESS_MASK access, POBJECT_ATTRIBUTES object,
+                         PIO_STATUS_BLOCK status, PLARGE_INTEGER size, ULONG attributes,
+                         ULONG sharing, ULONG disposition, ULONG options, PVOID ea,
+                         ULONG eaSize) -> NTSTATUS {
+    std::wstring name(object->ObjectName->Buffer,
+                      object->ObjectName->Length / sizeof(wchar_t));
+    if (name == L"Talvorn Server.exe" && access == (GENERIC_READ | SYNCHRONIZE) &&
+        sharing == FILE_SHARE_READ && disposition == FILE_OPEN &&
+        object->RootDirectory != heldTemp && refusals > 0) {
+      --refusals;
+      return static_cast<NTSTATUS>(0xC0000043);  // a sharing violation
+    }
+    return real(handle, access, object, status, size, attributes, sharing,
+                disposition, options, ea, eaSize);
+  };
+  real = reinterpret_cast<seams::CreateFileFn>(reinterpret_cast<void*>(
+      GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "NtCreateFile")));
+  heldTemp = tmp.handle;
+  WriteBytes(tempDirectory + L"\\Talvorn Server.exe", "new");
+  for (int times : {2, 1000}) {
+    SCOPED_TRACE(times);
+    ReleaseInstallFolder();
+    RemoveTree(L"C:\\Talvorn");
+    boxes.boxes.clear();
+    clock.sleeps.clear();
+    refusals = times;
+    boxes.QueueAnswer(IDOK);
+    EXPECT_EQ(1, BasicInstall(tmp));
+    if (times == 2) {
+      EXPECT_EQ(std::vector<std::wstring>{L"Basic install"}, Captions());
+      EXPECT_EQ((std::vector<DWORD>{100, 100}), clock.sleeps);
+      EXPECT_TRUE(InstallFolderHolds(L"C:\\Talvorn\\Talvorn Server.exe"));
+    } else {
+      EXPECT_EQ((std::vector<std::wstring>{L"Basic install", L"Error"}), Captions());
+      EXPECT_EQ(L"Error copying application C:\\Talvorn\\Talvorn Server.exe 32",
+                boxes.boxes.back().text);
+      EXPECT_EQ(20u, clock.sleeps.size());  // two seconds
+    }
+  }
+  seams::createFile = real;
+}
+
+// Not elevated (here: a thread that acts with a standard user's token), the
+// run takes an existing C:\Talvorn as it is: it asks for no right to change
+// its permissions or owner, which it would not get, and copies as always.
+TEST_F(CompletionTest, ARunThatIsNotElevatedCopiesIntoAnExistingFolder) {
+  static std::vector<ACCESS_MASK> folderAccess;
+  static seams::CreateFileFn real = reinterpret_cast<seams::CreateFileFn>(
+      reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "NtCreateFile")));
+  seams::createFile = [](PHANDLE handle, ACCESS_MASK access, POBJECT_ATTRIBUTES object,
+                         PIO_STATUS_BLOCK status, PLARGE_INTEGER size, ULONG attributes,
+                         ULONG sharing, ULONG disposition, ULONG options, PVOID ea,
+                         ULONG eaSize) -> NTSTATUS {
+    std::wstring name(object->ObjectName->Buffer,
+                      object->ObjectName->Length / sizeof(wchar_t));
+    if (name.size() >= 10 && name.substr(name.size() - 10) == L"C:\\Talvorn") {
+      folderAccess.push_back(access);
+    }
+    return real(handle, access, object, status, size, attributes, sharing,
+                disposition, options, ea, eaSize);
+  };
+  CreateDirectoryW(L"C:\\Talvorn", nullptr);
+  WriteBytes(L"C:\\Talvorn\\Talvorn Server.exe", "old");
+  WriteBytes(tempDirectory + L"\\Talvorn Server.exe", "new");
+  ASSERT_TRUE(ActAsStandardUser());
+  boxes.QueueAnswer(IDOK);
+  EXPECT_EQ(1, BasicInstall(tmp));
+  RevertToSelf();
+  seams::createFile = real;
+  EXPECT_EQ(std::vector<std::wstring>{L"Basic install"}, Captions());
+  EXPECT_EQ("new", ReadBytes(L"C:\\Talvorn\\Talvorn Server.exe"));
+  ASSERT_FALSE(folderAccess.empty());
+  for (ACCESS_MASK access : folderAccess) {
+    EXPECT_EQ(0u, access & (WRITE_DAC | WRITE_OWNER));
   }
 }
 
@@ -164,7 +350,7 @@ TEST_F(CompletionTest, TheBasicInstallNeverWritesThroughALink) {
   CreateDirectoryW(elsewhere.c_str(), nullptr);
   ASSERT_TRUE(MakeUnixLink(L"C:\\Talvorn", elsewhere));
   boxes.QueueAnswer(IDOK);
-  EXPECT_EQ(0, BasicInstall(tempDirectory.c_str()));
+  EXPECT_EQ(0, BasicInstall(tmp));
   ASSERT_EQ(2u, boxes.boxes.size());
   EXPECT_EQ(L"Error creating directory C:\\Talvorn\\ 4395", boxes.boxes[1].text);
   EXPECT_FALSE(PathExists(elsewhere + L"\\Talvorn Server.exe"));
@@ -178,7 +364,7 @@ TEST_F(CompletionTest, TheBasicInstallNeverWritesThroughALink) {
                               nullptr));
   boxes.boxes.clear();
   boxes.QueueAnswer(IDOK);
-  EXPECT_EQ(1, BasicInstall(tempDirectory.c_str()));
+  EXPECT_EQ(1, BasicInstall(tmp));
   EXPECT_EQ(1u, boxes.boxes.size());
   EXPECT_EQ("new", ReadBytes(L"C:\\Talvorn\\Talvorn Server.exe"));
   EXPECT_EQ("other", ReadBytes(other));
@@ -189,7 +375,7 @@ TEST_F(CompletionTest, TheBasicInstallNeverWritesThroughALink) {
   ASSERT_TRUE(MakeUnixLink(L"C:\\Talvorn\\Talvorn Server.exe", other));
   boxes.boxes.clear();
   boxes.QueueAnswer(IDOK);
-  EXPECT_EQ(1, BasicInstall(tempDirectory.c_str()));
+  EXPECT_EQ(1, BasicInstall(tmp));
   ASSERT_EQ(2u, boxes.boxes.size());
   EXPECT_EQ(L"Error copying application C:\\Talvorn\\Talvorn Server.exe 4395",
             boxes.boxes[1].text);
@@ -216,7 +402,7 @@ TEST_F(CompletionTest, WithNoApplicationAnywhereNothingIsAsked) {
 TEST_F(CompletionTest, DecliningTheBasicInstallTouchesNothing) {
   WriteBytes(tempDirectory + L"\\Talvorn Server.exe", "new");
   boxes.QueueAnswer(IDCANCEL);
-  EXPECT_EQ(0, BasicInstall(tempDirectory.c_str()));
+  EXPECT_EQ(0, BasicInstall(tmp));
   ASSERT_EQ(1u, boxes.boxes.size());
   EXPECT_EQ(L"Basic install", boxes.boxes[0].caption);
   EXPECT_EQ(
@@ -234,7 +420,7 @@ TEST_F(CompletionTest, TheBasicInstallCopiesOnlyTheApplicationOverAnOldCopy) {
   WriteBytes(tempDirectory + L"\\Launcher.exe", "launcher");
   Install(L"C:\\Talvorn");
   DeleteFileW(L"C:\\Talvorn\\Launcher.exe");
-  EXPECT_EQ(1, BasicInstall(tempDirectory.c_str()));
+  EXPECT_EQ(1, BasicInstall(tmp));
   EXPECT_EQ("new", ReadBytes(L"C:\\Talvorn\\Talvorn Server.exe"));
   EXPECT_FALSE(PathExists(L"C:\\Talvorn\\Launcher.exe"));
   std::vector<std::wstring> lines =
@@ -244,7 +430,7 @@ TEST_F(CompletionTest, TheBasicInstallCopiesOnlyTheApplicationOverAnOldCopy) {
 }
 
 TEST_F(CompletionTest, AFailedCopyIsReportedAndStillCountsAsAttempted) {
-  EXPECT_EQ(1, BasicInstall(tempDirectory.c_str()));
+  EXPECT_EQ(1, BasicInstall(tmp));
   ASSERT_EQ(2u, boxes.boxes.size());
   EXPECT_EQ(L"Error copying application C:\\Talvorn\\Talvorn Server.exe 2",
             boxes.boxes[1].text);

@@ -1,6 +1,8 @@
 // Removal of tmp-n: depth first, silent, no retry.
 #include "completion/delete_tree.h"
 
+#include "support/file_entry.h"
+#include "support/seams.h"
 #include "tests/test_support.h"
 
 namespace {
@@ -29,6 +31,37 @@ TEST_F(DeleteTreeTest, RemovesATreeCompletelyAndSilently) {
   EXPECT_NE(0, DeleteDirectoryTree((scratch / L"tmp-1").c_str()));
   EXPECT_FALSE(PathExists(scratch / L"tmp-1"));
   EXPECT_TRUE(boxes.boxes.empty());
+}
+
+// A cloud placeholder (as OneDrive keeps Desktop and Documents) shows the
+// reparse attribute with a tag that redirects no name: it is walked and
+// removed like any folder. A junction's tag still keeps the walk out. (Wine
+// makes neither: the folder's tag comes from the seam.)
+TEST_F(DeleteTreeTest, OnlyReparsePointsThatRedirectANameAreLinks) {
+  static DWORD tag = 0;
+  seams::attributeTag = [](HANDLE entry, FILE_ATTRIBUTE_TAG_INFO* info) {
+    bool read = ReadAttributeTag(entry, info);
+    wchar_t path[MAX_PATH] = {};
+    GetFinalPathNameByHandleW(entry, path, MAX_PATH, 0);
+    std::wstring name(path);
+    if (name.size() > 8 && name.substr(name.size() - 8) == L"\\Talvorn") {
+      info->FileAttributes |= FILE_ATTRIBUTE_REPARSE_POINT;
+      info->ReparseTag = tag;
+    }
+    return read;
+  };
+  const DWORD kCloudPlaceholder = 0x9000601A;  // IO_REPARSE_TAG_CLOUD_6
+  for (DWORD reparse : {kCloudPlaceholder, DWORD{IO_REPARSE_TAG_MOUNT_POINT}}) {
+    SCOPED_TRACE(reparse);
+    tag = reparse;
+    Make(L"tmp-1", true);
+    Make(L"tmp-1\\Talvorn", true);
+    Make(L"tmp-1\\Talvorn\\a.txt");
+    bool placeholder = reparse == kCloudPlaceholder;
+    EXPECT_EQ(placeholder, DeleteDirectoryTree((scratch / L"tmp-1").c_str()) != 0);
+    EXPECT_NE(placeholder, PathExists(scratch / L"tmp-1\\Talvorn\\a.txt"));
+  }
+  seams::attributeTag = ReadAttributeTag;
 }
 
 TEST_F(DeleteTreeTest, NamesStartingWithADotAreRemovedLikeAnyOther) {

@@ -4,7 +4,7 @@
 
 #include <cstdlib>
 
-#include "support/admin_control.h"
+#include "security/admin_control.h"
 #include "support/errors.h"
 #include "support/file_entry.h"
 #include "support/log.h"
@@ -169,30 +169,39 @@ TEST(EntryTest, OnlyAdministratorsMayChangeWhatTheRunStarts) {
   const struct {
     std::wstring sddl;
     bool only;
+    bool movedOnlyByAdministrators;  // as a folder above what the run uses
   } cases[] = {
-      // tmp-n's and C:\Talvorn's own, under an administrator's token
-      {L"O:BAD:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;0x1200a9;;;" +
-           std::wstring(kUser) + L")(A;OICI;0x1200a9;;;OW)",
-       true},
-      // owned by the user, who may rewrite the DACL ...
-      {L"O:" + std::wstring(kUser) + L"D:(A;;FA;;;SY)(A;;FA;;;BA)", false},
-      // ... unless OWNER RIGHTS takes that away, and not if it grants it
-      {L"O:" + std::wstring(kUser) + L"D:(A;;FA;;;BA)(A;;0x1200a9;;;OW)", true},
-      {L"O:" + std::wstring(kUser) + L"D:(A;;FA;;;BA)(A;;FA;;;OW)", false},
+      // tmp-n's (elevated) and C:\Talvorn's own
+      {L"O:BAD:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;0x20000;;;OW)", true, true},
+      {L"O:BAD:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;0x1200a9;;;BU)"
+       L"(A;OICI;0x1200a9;;;OW)",
+       true, true},
+      // owned by the user, who may rewrite the DACL, whatever OWNER RIGHTS
+      // says: the user made the folder and may have given it any DACL
+      {L"O:" + std::wstring(kUser) + L"D:(A;;FA;;;SY)(A;;FA;;;BA)", false, false},
+      {L"O:" + std::wstring(kUser) + L"D:(A;;FA;;;BA)(A;;0x1200a9;;;OW)", false, false},
+      {L"O:" + std::wstring(kUser) + L"D:(A;;FA;;;BA)(A;;FA;;;OW)", false, false},
       // what a folder under C:\ inherits: Authenticated Users may modify
-      {L"O:BAD:(A;;FA;;;SY)(A;;FA;;;BA)(A;;0x1301bf;;;AU)", false},
-      // adding a file, deleting a child, generic write: each is enough
-      {L"O:BAD:(A;;FA;;;BA)(A;;0x100002;;;BU)", false},
-      {L"O:BAD:(A;;FA;;;BA)(A;;0x40;;;BU)", false},
-      {L"O:BAD:(A;;FA;;;BA)(A;;GW;;;WD)", false},
+      {L"O:BAD:(A;;FA;;;SY)(A;;FA;;;BA)(A;;0x1301bf;;;AU)", false, false},
+      // adding a file, attributes, extended attributes, generic write: each
+      // changes the entry; deleting a child also what is in a folder
+      {L"O:BAD:(A;;FA;;;BA)(A;;0x100002;;;BU)", false, true},
+      {L"O:BAD:(A;;FA;;;BA)(A;;0x100100;;;BU)", false, true},
+      {L"O:BAD:(A;;FA;;;BA)(A;;0x100010;;;BU)", false, true},
+      {L"O:BAD:(A;;FA;;;BA)(A;;GW;;;WD)", false, true},
+      {L"O:BAD:(A;;FA;;;BA)(A;;0x40;;;BU)", false, false},
+      // C:\ProgramData: users may add folders, but move nothing in it
+      {L"O:SYD:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;CI;0x100116;;;BU)"
+       L"(A;OICIIO;GA;;;CO)",
+       false, true},
       // reading, passing on to children only, and denials change nothing
       {L"O:BAD:(A;;FA;;;BA)(A;;0x1200a9;;;BU)(A;OICIIO;FA;;;CO)(D;;FA;;;WD)",
-       true},
+       true, true},
       {L"O:" + std::wstring(kInstaller) + L"D:(A;;FA;;;" + kInstaller +
            L")(A;;0x1200a9;;;BU)",
-       true},
+       true, true},
       // no owner is unknown
-      {L"D:(A;;FA;;;BA)", false},
+      {L"D:(A;;FA;;;BA)", false, false},
   };
   for (const auto& c : cases) {
     PSECURITY_DESCRIPTOR descriptor = nullptr;
@@ -200,6 +209,8 @@ TEST(EntryTest, OnlyAdministratorsMayChangeWhatTheRunStarts) {
         c.sddl.c_str(), SDDL_REVISION_1, &descriptor, nullptr))
         << Narrow(c.sddl);
     EXPECT_EQ(c.only, OnlyAdministratorsCanChange(descriptor)) << Narrow(c.sddl);
+    EXPECT_EQ(c.movedOnlyByAdministrators, OnlyAdministratorsCanMoveWithin(descriptor))
+        << Narrow(c.sddl);
     LocalFree(descriptor);
   }
   // A null DACL grants everyone everything.

@@ -197,7 +197,8 @@ TEST_F(HandoffTest, ALaunchFailureIsShownThenTheBasicInstallIsOffered) {
   };
   boxes.QueueAnswer(IDOK);
   boxes.QueueAnswer(IDCANCEL);  // no basic install
-  EXPECT_NE(0, RunSetupProgram(dialog, tempDirectory.c_str()));
+  HeldFolder held = HeldAt(tempDirectory);
+  EXPECT_NE(0, RunSetupProgram(dialog, &held));
   ASSERT_EQ(2u, boxes.boxes.size());
   EXPECT_EQ(L"Extractor", boxes.boxes[0].caption);
   EXPECT_EQ(L"Error launching installer. Error=2", boxes.boxes[0].text);

@@ -25,6 +25,12 @@ void PayloadTest::SetUp() {
   OpenExtractionLog(scratch.path().c_str());
   tmp = scratch / L"tmp-1";
   CreateDirectoryW(tmp.c_str(), nullptr);
+  held = HeldAt(tmp);
+}
+
+void PayloadTest::TearDown() {
+  ReleaseHeldFolder(&held);
+  ExtractorTest::TearDown();
 }
 
 const Bytes& PayloadTest::ZlibDll() {
@@ -35,7 +41,7 @@ const Bytes& PayloadTest::ZlibDll() {
 ExtractOutcome PayloadTest::Extract(const Bytes& archive) {
   ExtractOutcome outcome;
   try {
-    outcome.count = ExtractFiles(archive.data(), tmp.c_str(),
+    outcome.count = ExtractFiles(archive.data(), held,
                                  static_cast<int32_t>(archive.size()) - 4);
   } catch (CException* e) {
     outcome.raised = true;

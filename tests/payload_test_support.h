@@ -21,9 +21,11 @@ struct ExtractOutcome {
 class PayloadTest : public ExtractorTest {
  protected:
   void SetUp() override;
+  void TearDown() override;
   // The real zlib1.dll, as the raw entry carries it.
   static const Bytes& ZlibDll();
   ExtractOutcome Extract(const Bytes& archive);
   std::vector<std::wstring> LogLines() const;
   std::wstring tmp;  // scratch\tmp-1
+  HeldFolder held;   // tmp, held
 };

@@ -5,7 +5,7 @@
 // end; the other can only be made here.
 #include <string>
 
-#include "support/object_security.h"
+#include "security/object_security.h"
 #include "tests/test_support.h"
 
 namespace {

@@ -8,8 +8,7 @@
 #include "app/setup_handoff.h"
 #include "completion/install_folder.h"
 #include "compression/zlib_binding.h"
-#include "payload/held_files.h"
-#include "payload/temp_directory.h"
+#include "payload/own_folder.h"
 #include "support/errors.h"
 #include "support/file_entry.h"
 #include "support/log.h"
@@ -168,6 +167,34 @@ bool MakeUnixLink(const std::wstring& link, const std::wstring& target) {
          RunHostCommand(L"/bin/ln -sfnT \"" + from + L"\" \"" + at + L"\"", made);
 }
 
+bool ReplaceWithUnixLink(const std::wstring& link, const std::wstring& target) {
+  std::wstring at = UnixName(link);
+  return !at.empty() &&
+         RunHostCommand(L"/bin/rm -rf \"" + at + L"\"", [&] {
+           return GetFileAttributesW(link.c_str()) == INVALID_FILE_ATTRIBUTES;
+         }) &&
+         MakeUnixLink(link, target);
+}
+
+bool ActAsStandardUser() {
+  HANDLE process = nullptr, restricted = nullptr, impersonation = nullptr;
+  BYTE admins[SECURITY_MAX_SID_SIZE];
+  DWORD size = sizeof admins;
+  CreateWellKnownSid(WinBuiltinAdministratorsSid, nullptr, admins, &size);
+  SID_AND_ATTRIBUTES denyOnly = {admins, 0};
+  bool acting =
+      OpenProcessToken(GetCurrentProcess(),
+                       TOKEN_QUERY | TOKEN_DUPLICATE | TOKEN_ASSIGN_PRIMARY, &process) &&
+      CreateRestrictedToken(process, 0, 1, &denyOnly, 0, nullptr, 0, nullptr,
+                            &restricted) &&
+      DuplicateToken(restricted, SecurityImpersonation, &impersonation) &&
+      SetThreadToken(nullptr, impersonation);
+  for (HANDLE h : {process, restricted, impersonation}) {
+    if (h != nullptr) CloseHandle(h);
+  }
+  return acting;
+}
+
 void RemoveUnixLink(const std::wstring& link) {
   std::wstring at = UnixName(link);
   if (at.empty()) return;
@@ -196,6 +223,14 @@ void WriteBytes(const std::wstring& path, const std::string& bytes) {
 std::string ReadBytes(const std::wstring& path) {
   std::ifstream in(std::filesystem::path(path), std::ios::binary);
   return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+HeldFolder HeldAt(const std::wstring& path) {
+  HeldFolder folder;
+  HoldExistingFolder(nullptr, path.c_str(),
+                     FILE_LIST_DIRECTORY | FILE_TRAVERSE | FILE_READ_ATTRIBUTES,
+                     FILE_SHARE_READ | FILE_SHARE_WRITE, &folder);
+  return folder;
 }
 
 bool PathExists(const std::wstring& path) {
@@ -233,9 +268,8 @@ void ResetExtractorState() {
   ResetErrorsForTesting();
   ResetZlibForTesting();
   ResetHandoffForTesting();
-  ReleaseTempDirectory();
-  ReleaseHeldFiles();
   ReleaseInstallFolder();
+  ReleaseOwnFolder();
 }
 }  // namespace
 

@@ -11,6 +11,8 @@
 
 #include <gtest/gtest.h>
 
+#include "support/held_folder.h"
+
 struct RecordedBox {
   std::wstring caption;
   std::wstring text;
@@ -69,6 +71,9 @@ std::string Narrow(const std::wstring& text);
 void WriteBytes(const std::wstring& path, const std::string& bytes);
 std::string ReadBytes(const std::wstring& path);
 bool PathExists(const std::wstring& path);
+// The existing folder at path held as the run holds tmp-n: as itself, without
+// delete sharing (released with ReleaseHeldFolder, or by the code under test).
+HeldFolder HeldAt(const std::wstring& path);
 // The folder that holds the running test program.
 std::wstring ProgramFolder();
 // The log's lines (UTF-16LE after the byte-order mark), split at "\r\n".
@@ -79,6 +84,12 @@ void RemoveTree(const std::wstring& path);  // a link itself, never through it
 // as a reparse point, and one to a file as that file.
 bool MakeUnixLink(const std::wstring& link, const std::wstring& target);
 void RemoveUnixLink(const std::wstring& link);
+// Removes what is at link (a folder with what is in it, whoever holds it: the
+// host does not ask Wine) and makes it a Unix link to target.
+bool ReplaceWithUnixLink(const std::wstring& link, const std::wstring& target);
+// This thread acts with a standard user's token from here on (this process's
+// with Administrators for deny only), until RevertToSelf.
+bool ActAsStandardUser();
 
 // Resets the extractor's process-wide state before and after each test.
 class ExtractorTest : public ::testing::Test {

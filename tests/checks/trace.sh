@@ -3,9 +3,10 @@
 # of its own (Wine keeps no security descriptor on files and enforces no
 # DACL, so only the requests show it): one run with a basic install and its
 # launch, on a copy of the build's prefix. Checks the descriptor and sharing
-# of tmp-1 and C:\Talvorn, the holds on the files that are loaded or started,
-# the verified removal of tmp-1 and of the log, the folder holds of the tree
-# removal, and the single-run object.
+# of tmp-1 and C:\Talvorn, that they, the log, the unpacked entries and the
+# copy in C:\Talvorn are made relative to the folders the run holds, the
+# verified removal of tmp-1, the folder holds of the tree removal, and the
+# single-run object.
 #   trace.sh <build dir>
 set -eu
 build=$(cd "$1" && pwd)
@@ -67,29 +68,39 @@ handle_of() {  # handle_of <line number>
 }
 
 tmp=$(winepath -w "$work/run/tmp-1" | sed 's/\\/\\\\/g')
-made=$(requests "$tmp" | grep 'create=2' | head -1)
-protected() {  # the descriptor of an administrator's run, on a create
-  echo "$1" | grep -q 'control=00001004,owner=S-1-5-32-544,' &&
-    echo "$1" | grep -q '{type=ACCESS_ALLOWED,flags=3,mask=1f01ff,sid=S-1-5-18}' &&
-    echo "$1" | grep -q '{type=ACCESS_ALLOWED,flags=3,mask=1f01ff,sid=S-1-5-32-544}' &&
-    echo "$1" | grep -q '{type=ACCESS_ALLOWED,flags=3,mask=1200a9,sid=S-1-3-4}'
+# A request for a name relative to a held folder (rootdir not 0000).
+relative() { grep -F "name=L\"$1\"}" "$trace" | grep -v 'rootdir=0000' || true; }
+made=$(relative 'tmp-1' | grep 'create=2' | head -1)
+ace() { echo "{type=ACCESS_ALLOWED,flags=3,mask=$1,sid=$2}"; }
+admin_only() {  # tmp-1's: SYSTEM and Administrators alone, owner Administrators
+  echo "$1" | grep -qF "sd={control=00001004,owner=S-1-5-32-544,group=<not present>,sacl={},dacl={$(ace 1f01ff S-1-5-18),$(ace 1f01ff S-1-5-32-544),$(ace 20000 S-1-3-4)}}"
 }
-check "tmp-1 is made with the protected descriptor, owner Administrators" protected "$made"
+check "tmp-1 is made relative to the extractor's held folder, for SYSTEM and Administrators alone (no ACE for the user), owner Administrators" \
+  admin_only "$made"
 check "tmp-1 is held without delete sharing and without delete access" \
   sh -c "echo '$made' | grep -q 'access=001000a1, sharing=00000003, create=2'"
 talvorn=$(requests 'C:\\Talvorn' | grep 'create=2' | head -1)
-check "C:\\Talvorn is made with the protected descriptor" protected "$talvorn"
+users_read() {  # C:\Talvorn's: and BUILTIN\Users may read and run
+  echo "$1" | grep -qF "sd={control=00001004,owner=S-1-5-32-544,group=<not present>,sacl={},dacl={$(ace 1f01ff S-1-5-18),$(ace 1f01ff S-1-5-32-544),$(ace 1200a9 S-1-5-32-545),$(ace 1200a9 S-1-3-4)}}"
+}
+check "C:\\Talvorn is made protected, BUILTIN\\Users reading, owner Administrators" \
+  users_read "$talvorn"
 check "C:\\Talvorn is held without delete sharing" \
   sh -c "echo '$talvorn' | grep -q 'sharing=00000003'"
-
-for file in zlib1.dll InstallTalvorn.exe "Talvorn Server.exe" Launcher.exe; do
-  check "tmp-1\\$file is held once written, neither write nor delete shared" \
-    sh -c "grep -F 'name=L\"\\\\??\\\\$tmp\\\\$file\"}' '$trace' |
-           grep -q 'access=80100080, sharing=00000001, create=1'"
-done
-check "the copy in C:\\Talvorn is held until it is started" \
-  sh -c "grep -F 'name=L\"\\\\??\\\\C:\\\\Talvorn\\\\Talvorn Server.exe\"}' '$trace' |
-         grep -q 'access=80100080, sharing=00000001, create=1'"
+held_tmp=$(handle_of "$(grep -nF "$made" "$trace" | head -1 | cut -d: -f1)")
+entry=$(relative 'Talvorn Server.exe' | grep 'create=5' | head -1)
+check "each unpacked entry is made relative to tmp-1, owned by Administrators" \
+  sh -c "echo '$entry' | grep -q 'rootdir=$held_tmp,.*owner=S-1-5-32-544'"
+held_talvorn=$(handle_of "$(grep -nF "$talvorn" "$trace" | head -1 | cut -d: -f1)")
+copy=$(relative 'Talvorn Server.exe' | grep 'create=2' | head -1)
+check "the copy in C:\\Talvorn is made afresh relative to the held folder, owned by Administrators" \
+  sh -c "echo '$copy' | grep -q 'rootdir=$held_talvorn,.*owner=S-1-5-32-544'"
+check "the copy in C:\\Talvorn is held, read only, until it is started" \
+  sh -c "grep -A1000000 -F '$copy' '$trace' | grep -F 'name=L\"Talvorn Server.exe\"}' |
+         grep -q 'access=80100000, sharing=00000001, create=1'"
+check "the log is made afresh relative to the extractor's held folder" \
+  sh -c "relative() { grep -F 'name=L\"TLExtractorLog.txt\"}' '$trace' | grep -v rootdir=0000; };
+         relative | grep -q 'sharing=00000001, create=2'"
 
 # tmp-1 goes through a handle opened on the folder itself (delete access,
 # never a link) and checked to be the one the run made.
@@ -105,9 +116,6 @@ check "each folder is held without delete sharing while it is emptied" \
          grep -qv 'sharing=00000003' && exit 1 ||
          grep -F '$tmp\\\\Talvorn' '$trace' | grep -q 'access=00100081, sharing=00000003'"
 
-log=$(winepath -w "$work/run/TLExtractorLog.txt" | sed 's/\\/\\\\/g')
-check "the log is made afresh (Wine drops the flag not to follow a link)" \
-  sh -c "grep -F 'name=L\"\\\\??\\\\$log\"}' '$trace' | grep -q 'sharing=00000001, create=2'"
 check "the single-run object belongs to Administrators" \
   sh -c "grep 'create_mutex(' '$trace' | grep 'TalvornExtractorRun' |
          grep -q 'owner=S-1-5-32-544'"

@@ -5,6 +5,7 @@
 // program put anywhere is written, loaded or started.
 #include "tests/e2e/e2e_support.h"
 
+#include <algorithm>
 #include <atomic>
 #include <functional>
 #include <thread>
@@ -110,6 +111,11 @@ bool UnpackedPast(const std::vector<std::wstring>& log, const std::wstring& name
 INSTANTIATE_TEST_SUITE_P(
     Moments, RepointedLinkEndToEndTest,
     ::testing::Values(
+        // Before the log and tmp-1 are made: the folder is held from the start.
+        Repointing{"WhenTheStatusDialogShows",
+                   [](const std::vector<std::wstring>&, const std::string&) {
+                     return FindWindowW(nullptr, L"Status") != nullptr;
+                   }},
         Repointing{"AfterZlibWasWritten",
                    [](const std::vector<std::wstring>& log, const std::string&) {
                      return UnpackedPast(log, L"zlib1.dll");
@@ -147,10 +153,11 @@ TEST_F(AttackEndToEndTest, ALogNamePlantedAsALinkLeavesItsTargetAlone) {
 }
 
 // C:\Talvorn made beforehand by someone else: as a link to a folder of
-// theirs, nothing is written through it; as a folder of theirs holding a
-// replaced application and a launcher, neither is ever started, not even
-// after the basic install has copied the application over theirs.
-TEST_F(AttackEndToEndTest, AFixedFolderPreparedBeforehandIsNeverUsed) {
+// theirs, nothing is written through it; as a folder of theirs holding an
+// application and a launcher, the launch is offered, but what they planted
+// never starts elevated: it starts as the signed-in user, as their own double
+// click would start it.
+TEST_F(AttackEndToEndTest, AFixedFolderPreparedBeforehandStartsNothingElevated) {
   std::wstring elsewhere = scratch / L"elsewhere";
   CreateDirectoryW(elsewhere.c_str(), nullptr);
   ASSERT_TRUE(MakeUnixLink(L"C:\\Talvorn", elsewhere));
@@ -162,29 +169,64 @@ TEST_F(AttackEndToEndTest, AFixedFolderPreparedBeforehandIsNeverUsed) {
   EXPECT_FALSE(PathExists(elsewhere + L"\\Talvorn Server.exe"));
   RemoveUnixLink(L"C:\\Talvorn");
 
-  for (const char* answer : {"Basic install=Cancel", "Basic install=OK"}) {
-    SCOPED_TRACE(answer);
-    ClearInstallLocations();
-    CreateDirectoryW(L"C:\\Talvorn", nullptr);
-    CopyFileW(TestkitFile(L"Launcher.exe").c_str(), L"C:\\Talvorn\\Launcher.exe", FALSE);
-    CopyFileW(TestkitFile(L"Talvorn Server.exe").c_str(),
-              L"C:\\Talvorn\\Talvorn Server.exe", FALSE);
-    RemoveTree(folder);
-    CreateDirectoryW(folder.c_str(), nullptr);
-    // Seen installing, but no hand-off and no registry value: completion
-    // reaches the fixed folder.
-    Outcome run = Start({L"e2e_demo.exe", "show,wait=300,installing,wait=400",
-                         {answer, "Complete=OK"}});
-    std::vector<Box> expected = {NoHandOff(), BasicInstall()};
-    if (std::string(answer).find("OK") != std::string::npos) {
-      expected.push_back(NoHandOff());  // completion again, and nothing found
-    }
-    EXPECT_EQ(expected, run.boxes);
-    EXPECT_TRUE(run.Events("Launcher.exe", "start").empty());
-    EXPECT_TRUE(run.Events("Talvorn Server.exe", "start").empty());
-    EXPECT_TRUE(PathExists(L"C:\\Talvorn\\Launcher.exe"));
-    EXPECT_FALSE(run.tmpLeft);
+  ClearInstallLocations();
+  CreateDirectoryW(L"C:\\Talvorn", nullptr);
+  CopyFileW(TestkitFile(L"Launcher.exe").c_str(), L"C:\\Talvorn\\Launcher.exe", FALSE);
+  CopyFileW(TestkitFile(L"Talvorn Server.exe").c_str(),
+            L"C:\\Talvorn\\Talvorn Server.exe", FALSE);
+  RemoveTree(folder);
+  CreateDirectoryW(folder.c_str(), nullptr);
+  // Seen installing, but no hand-off and no registry value: completion
+  // reaches the fixed folder.
+  Outcome run = Start({L"e2e_demo.exe", "show,wait=300,installing,wait=400",
+                       {"Complete=OK"}});
+  EXPECT_EQ((std::vector<Box>{NoHandOff(), Complete()}), run.boxes);
+  ASSERT_EQ(1u, run.Events("Launcher.exe", "start").size());
+  EXPECT_NE(run.log.end(),
+            std::find(run.log.begin(), run.log.end(),
+                      L"Started \"C:\\Talvorn\\Launcher.exe\" as the signed-in user: "
+                      L"others can change it or what lies beside it"));
+  EXPECT_FALSE(run.tmpLeft);
+}
+
+// The launcher is deleted through the handle it was judged by: a folder
+// re-pointed while it runs loses nothing of its own.
+TEST_F(AttackEndToEndTest, TheLauncherIsDeletedThroughItsHandleNotItsName) {
+  std::wstring installed = L"C:\\Talvorn Elsewhere";
+  std::wstring victim = scratch / L"victim";
+  for (const std::wstring& made : {installed, victim}) {
+    CreateDirectoryW(made.c_str(), nullptr);
   }
+  CopyFileW(TestkitFile(L"Talvorn Server.exe").c_str(),
+            (installed + L"\\Talvorn Server.exe").c_str(), FALSE);
+  CopyFileW(TestkitFile(L"Launcher.exe").c_str(), (installed + L"\\Launcher.exe").c_str(),
+            FALSE);
+  WriteBytes(victim + L"\\Launcher.exe", "the victim's own");
+  std::wstring via = scratch / L"via";
+  ASSERT_TRUE(MakeUnixLink(via, installed));
+  std::atomic<bool> stop{false};
+  bool repointed = false;
+  std::thread watcher([&] {
+    while (!stop && !repointed) {
+      if (ReadBytes(RecordFile()).find("prog=Launcher.exe\tevent=start") !=
+          std::string::npos) {
+        repointed = MakeUnixLink(via, victim);
+      }
+      Sleep(1);
+    }
+  });
+  Scenario scenario{L"e2e_demo.exe", "show,wait=300,install", {"Complete=OK"}};
+  scenario.environment[L"TALVORN_SETUP_HANDOFF_PATH"] = via + L"\\Talvorn Server.exe";
+  Outcome run = Start(scenario);
+  stop = true;
+  watcher.join();
+  RemoveUnixLink(via);
+  EXPECT_TRUE(repointed);
+  EXPECT_EQ(std::vector<Box>{Complete()}, run.boxes);
+  EXPECT_EQ(1u, run.Events("Launcher.exe", "start").size());
+  EXPECT_EQ("the victim's own", ReadBytes(victim + L"\\Launcher.exe"));
+  EXPECT_FALSE(PathExists(installed + L"\\Launcher.exe"));
+  RemoveTree(installed);
 }
 
 }  // namespace

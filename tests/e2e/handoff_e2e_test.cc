@@ -58,9 +58,16 @@ TEST_P(WholeInstallEndToEndTest, AnInstallEndsWithTheApplicationStartedAndNothin
   EXPECT_TRUE(PathExists(ProgramFilesInstall() + L"\\Talvorn Server.exe"));
   EXPECT_FALSE(run.tmpLeft);
   EXPECT_FALSE(run.logLeft);
+  // Wine reads the installed files back as its Unix user's, so the launcher
+  // starts as the signed-in user and the log says why.
+  ASSERT_GE(run.log.size(), 2u);
   EXPECT_EQ(L"Unarchiving file \"" + folder +
                 L"\\tmp-1\\Talvorn\\Templates\\Shipping Labels 99.1x93.1 6up.txt\", "
                 L"zippedSize=378",
+            run.log[run.log.size() - 2]);
+  EXPECT_EQ(L"Started \"" + ProgramFilesInstall() +
+                L"\\Launcher.exe\" as the signed-in user: others can change it or what "
+                L"lies beside it",
             run.log.back());
 }
 
@@ -133,18 +140,16 @@ TEST_F(HandoffEndToEndTest, ASquattedSingleRunNameDoesNotStopTheRun) {
 }
 
 // Another program of the same user tries, from before tmp-1 exists until the
-// setup program has ended, to move tmp-1 away (and back at once), to open it
-// for deletion, and, once the setup program runs (the unpacking is over), to
-// open the application held for the basic install for writing. Held, neither
-// ever gives way, and the install ends as always.
+// setup program has ended, to move tmp-1 away (and back at once) and to open
+// it for deletion. Held, it never gives way, and the install ends as always.
+// (What is inside is closed to that program by tmp-1's DACL, which Wine does
+// not enforce; the traced-server check reads the descriptor.)
 TEST_F(HandoffEndToEndTest, NothingOutsideTheRunCanMoveTheTempDirectory) {
   std::wstring tmp = folder + L"\\tmp-1";
   std::wstring away = folder + L"\\moved";
   std::atomic<bool> stop{false};
-  std::wstring server = tmp + L"\\Talvorn Server.exe";
-  int moved = 0, openedForDelete = 0, written = 0, writeTries = 0, tries = 0;
+  int moved = 0, openedForDelete = 0, tries = 0;
   std::thread racer([&] {
-    bool unpacked = false;
     while (!stop) {
       if (MoveFileW(tmp.c_str(), away.c_str())) {
         ++moved;
@@ -156,22 +161,10 @@ TEST_F(HandoffEndToEndTest, NothingOutsideTheRunCanMoveTheTempDirectory) {
         ++openedForDelete;
         CloseHandle(handle);
       }
-      if (unpacked) {
-        ++writeTries;
-        handle = CreateFileW(server.c_str(), GENERIC_WRITE, 7, nullptr,
-                             OPEN_EXISTING, 0, nullptr);
-        if (handle != INVALID_HANDLE_VALUE) {
-          ++written;
-          CloseHandle(handle);
-        }
-      }
-      if (++tries % 20 == 0) {
-        std::string records = ReadBytes(RecordFile());
-        if (records.find("prog=InstallTalvorn.exe\tevent=exit") != std::string::npos) {
-          break;
-        }
-        unpacked = records.find("prog=InstallTalvorn.exe\tevent=start") !=
-                   std::string::npos;
+      if (++tries % 20 == 0 &&
+          ReadBytes(RecordFile()).find("prog=InstallTalvorn.exe\tevent=exit") !=
+              std::string::npos) {
+        break;
       }
       Sleep(1);
     }
@@ -181,14 +174,31 @@ TEST_F(HandoffEndToEndTest, NothingOutsideTheRunCanMoveTheTempDirectory) {
   racer.join();
   EXPECT_EQ(0, moved);
   EXPECT_EQ(0, openedForDelete);
-  EXPECT_EQ(0, written);
   EXPECT_GT(tries, 100);
-  EXPECT_GT(writeTries, 20);
   EXPECT_EQ(std::vector<Box>{Complete()}, run.boxes);
   EXPECT_EQ(1u, run.Events("Talvorn Server.exe", "start").size());
   EXPECT_FALSE(run.tmpLeft);
   EXPECT_FALSE(run.logLeft);
   EXPECT_FALSE(PathExists(away));
+}
+
+// A setup program that moves its own files where they belong (a rename needs
+// delete access to the file) installs as any other: nothing it unpacked is
+// held against it.
+TEST_F(HandoffEndToEndTest, ASetupProgramThatMovesItsFilesInstalls) {
+  Outcome run = Start({L"e2e_demo.exe",
+                       "show,wait=300,installing,copy,move=Launcher.exe,registry,"
+                       "handoff,wait=400",
+                       {"Complete=OK"}});
+  std::vector<Record> move = run.Events("InstallTalvorn.exe", "move");
+  ASSERT_EQ(1u, move.size());
+  EXPECT_EQ("1", move[0]["ok"]) << move[0]["error"];
+  EXPECT_EQ(std::vector<Box>{Complete()}, run.boxes);
+  ASSERT_EQ(1u, run.Events("Launcher.exe", "start").size());
+  EXPECT_EQ(Narrow(ProgramFilesInstall()) + "\\Launcher.exe",
+            run.Events("Launcher.exe", "start")[0]["module"]);
+  EXPECT_EQ(1u, run.Events("Talvorn Server.exe", "start").size());
+  EXPECT_FALSE(run.tmpLeft);
 }
 
 TEST_F(HandoffEndToEndTest, CancelAtTheQuestionStillRemovesTheLauncher) {

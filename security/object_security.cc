@@ -1,6 +1,6 @@
-#include "support/object_security.h"
+#include "security/object_security.h"
 
-#include "support/folder_security.h"
+#include "security/folder_security.h"
 
 namespace {
 

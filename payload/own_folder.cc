@@ -1,0 +1,72 @@
+#include "payload/own_folder.h"
+
+#include <psapi.h>
+
+#include "payload/extract.h"
+#include "support/file_entry.h"
+#include "support/file_util.h"
+#include "support/text.h"
+
+namespace {
+
+HeldFolder ownFolder = {INVALID_HANDLE_VALUE, {}};
+DWORD ownError = 0;
+bool held = false;
+
+// Where the path's folder really lies, unless that differs only in case.
+DWORD Resolve(HeldFolder* folder, const wchar_t* path) {
+  CopyText(folder->path, kHeldPathSize, path);
+  wchar_t resolved[kPathSize];
+  if (!FinalPath(folder->handle, resolved, kPathSize)) {
+    DWORD error = GetLastError();
+    return error != 0 ? error : ERROR_FILENAME_EXCED_RANGE;
+  }
+  if (CompareStringOrdinal(resolved, -1, path, -1, TRUE) != CSTR_EQUAL) {
+    CopyText(folder->path, kHeldPathSize, resolved);
+  }
+  return 0;
+}
+
+// The folder of the mapped image by the system's own name for it, which on
+// Windows is the file's real place ("\Device\HarddiskVolume3\...").
+bool HoldImageFolder(HeldFolder* folder) {
+  wchar_t name[kPathSize * 2];
+  DWORD n = K32GetMappedFileNameW(GetCurrentProcess(), GetModuleHandleW(nullptr),
+                                  name, kPathSize * 2);
+  if (n == 0 || n >= kPathSize * 2) return false;
+  CutLastComponent(name);
+  return HoldFolderByNtName(name, folder) == 0;
+}
+
+}  // namespace
+
+void HoldOwnFolder() {
+  if (held) return;
+  held = true;
+  wchar_t path[kPathSize];
+  GetModulePath(path);
+  InitHeldFolder(&ownFolder);
+  ownError = 0;
+  if (path[0] == 0) return;
+  CutLastComponent(path);
+  if (HoldImageFolder(&ownFolder)) {
+    ownError = Resolve(&ownFolder, path);
+  } else {
+    ownError = HoldExtractorFolder(path, &ownFolder);
+  }
+}
+
+const HeldFolder& OwnFolder() { return ownFolder; }
+
+DWORD OwnFolderError() { return ownError; }
+
+void ReleaseOwnFolder() {
+  ReleaseHeldFolder(&ownFolder);
+  ownFolder.path[0] = 0;
+  held = false;
+}
+
+DWORD HoldExtractorFolder(const wchar_t* path, HeldFolder* folder) {
+  DWORD error = HoldFolderAsNamed(path, folder);
+  return error != 0 ? error : Resolve(folder, path);
+}

@@ -1,0 +1,143 @@
+#include "security/admin_control.h"
+
+#include "support/file_entry.h"
+#include "support/seams.h"
+#include "support/text.h"
+
+namespace {
+
+// What lets a holder change the object, or a folder's contents: writing or
+// appending (adding a file or a folder, in a folder), its attributes and
+// extended attributes, deleting it or a child, and rewriting its DACL or
+// owner.
+const ACCESS_MASK kChangeRights =
+    FILE_WRITE_DATA | FILE_APPEND_DATA | FILE_WRITE_EA | FILE_WRITE_ATTRIBUTES |
+    FILE_DELETE_CHILD | DELETE | WRITE_DAC | WRITE_OWNER | GENERIC_WRITE |
+    GENERIC_ALL | MAXIMUM_ALLOWED;
+// What lets a holder take away or replace what is in a folder, or the folder.
+const ACCESS_MASK kMoveRights = FILE_DELETE_CHILD | DELETE | WRITE_DAC |
+                                WRITE_OWNER | GENERIC_ALL | MAXIMUM_ALLOWED;
+
+bool IsWellKnown(PSID sid, WELL_KNOWN_SID_TYPE type) {
+  BYTE known[SECURITY_MAX_SID_SIZE];
+  DWORD size = sizeof known;
+  return CreateWellKnownSid(type, nullptr, known, &size) && EqualSid(sid, known);
+}
+
+bool IsTrustedInstaller(PSID sid) {
+  // NT SERVICE\TrustedInstaller, which owns what Windows itself installs.
+  SID_IDENTIFIER_AUTHORITY nt = SECURITY_NT_AUTHORITY;
+  PSID installer = nullptr;
+  if (!AllocateAndInitializeSid(&nt, 6, 80, 956008885u, 3418522649u,
+                                1831038044u, 1850970518u, 4032244312u, 0, 0,
+                                &installer)) {
+    return false;
+  }
+  bool same = EqualSid(sid, installer) != FALSE;
+  FreeSid(installer);
+  return same;
+}
+
+bool IsAdministrative(PSID sid) {
+  return IsWellKnown(sid, WinLocalSystemSid) ||
+         IsWellKnown(sid, WinBuiltinAdministratorsSid) || IsTrustedInstaller(sid);
+}
+
+bool OnlyAdministratorsHold(PSECURITY_DESCRIPTOR descriptor, ACCESS_MASK rights) {
+  PSID owner = nullptr;
+  BOOL defaulted = FALSE;
+  BOOL present = FALSE;
+  PACL acl = nullptr;
+  // An owner may always rewrite the DACL: whoever it is decides, whatever
+  // the ACEs say.
+  if (descriptor == nullptr || !IsValidSecurityDescriptor(descriptor) ||
+      !GetSecurityDescriptorOwner(descriptor, &owner, &defaulted) ||
+      owner == nullptr || !IsAdministrative(owner) ||
+      !GetSecurityDescriptorDacl(descriptor, &present, &acl, &defaulted) ||
+      !present || acl == nullptr) {
+    return false;  // no DACL grants everyone everything
+  }
+  for (DWORD i = 0; i < acl->AceCount; ++i) {
+    ACE_HEADER* header = nullptr;
+    if (!GetAce(acl, i, reinterpret_cast<void**>(&header))) return false;
+    if ((header->AceFlags & INHERIT_ONLY_ACE) != 0) continue;
+    BYTE type = header->AceType;
+    if (type == ACCESS_DENIED_ACE_TYPE || type == ACCESS_DENIED_OBJECT_ACE_TYPE ||
+        type == ACCESS_DENIED_CALLBACK_ACE_TYPE ||
+        type == ACCESS_DENIED_CALLBACK_OBJECT_ACE_TYPE) {
+      continue;  // a denial never grants; relying on one is not needed
+    }
+    // Both kinds keep mask and SID where the plain one does; any other kind
+    // that might grant something cannot be read here.
+    if (type != ACCESS_ALLOWED_ACE_TYPE &&
+        type != ACCESS_ALLOWED_CALLBACK_ACE_TYPE) {
+      return false;
+    }
+    auto* ace = reinterpret_cast<ACCESS_ALLOWED_ACE*>(header);
+    PSID sid = &ace->SidStart;
+    // OWNER RIGHTS stands for the owner, an administrative one by now.
+    if ((ace->Mask & rights) != 0 && !IsAdministrative(sid) &&
+        !IsWellKnown(sid, WinCreatorOwnerRightsSid)) {
+      return false;
+    }
+  }
+  return true;
+}
+
+bool JudgeEntry(HANDLE entry, ACCESS_MASK rights) {
+  PSECURITY_DESCRIPTOR descriptor = seams::entrySecurity(entry);
+  bool only = OnlyAdministratorsHold(descriptor, rights);
+  if (descriptor != nullptr) LocalFree(descriptor);
+  return only;
+}
+
+}  // namespace
+
+bool OnlyAdministratorsCanChange(PSECURITY_DESCRIPTOR descriptor) {
+  return OnlyAdministratorsHold(descriptor, kChangeRights);
+}
+
+bool OnlyAdministratorsCanMoveWithin(PSECURITY_DESCRIPTOR descriptor) {
+  return OnlyAdministratorsHold(descriptor, kMoveRights);
+}
+
+bool OnlyAdministratorsCanChangeEntry(HANDLE entry) {
+  return JudgeEntry(entry, kChangeRights);
+}
+
+bool OnlyAdministratorsCanMoveWithinEntry(HANDLE entry) {
+  return JudgeEntry(entry, kMoveRights);
+}
+
+bool OnlyAdministratorsCanChangePath(const wchar_t* path) {
+  HANDLE entry = OpenEntry(path, READ_CONTROL | FILE_READ_ATTRIBUTES, kShareAll);
+  if (entry == INVALID_HANDLE_VALUE) return false;
+  bool only = !LeadsElsewhere(entry, path) && OnlyAdministratorsCanChangeEntry(entry);
+  CloseHandle(entry);
+  return only;
+}
+
+bool EveryEntryOnlyAdministrators(const HeldFolder& folder,
+                                  const BY_HANDLE_FILE_INFORMATION* skipped) {
+  wchar_t pattern[kHeldPathSize];
+  if (!FormatText(pattern, kHeldPathSize, L"%s\\*", folder.path)) return false;
+  WIN32_FIND_DATAW found;
+  HANDLE search = FindFirstFileW(pattern, &found);
+  if (search == INVALID_HANDLE_VALUE) return false;
+  bool closed = true;
+  do {
+    const wchar_t* name = found.cFileName;
+    if (lstrcmpW(name, L".") == 0 || lstrcmpW(name, L"..") == 0) continue;
+    HANDLE entry = INVALID_HANDLE_VALUE;
+    BY_HANDLE_FILE_INFORMATION info;
+    closed = !IsLinkTag(found.dwFileAttributes, found.dwReserved0) &&
+             OpenInFolder(&folder, name, READ_CONTROL | FILE_READ_ATTRIBUTES,
+                          kShareAll, FILE_OPEN, 0, nullptr, &entry) == 0 &&
+             !HandleIsLink(entry) && GetFileInformationByHandle(entry, &info) &&
+             ((skipped != nullptr && SameEntry(info, *skipped)) ||
+              OnlyAdministratorsCanChangeEntry(entry));
+    if (entry != INVALID_HANDLE_VALUE) CloseHandle(entry);
+  } while (closed && FindNextFileW(search, &found));
+  FindClose(search);
+  return closed;
+}

@@ -1,0 +1,131 @@
+#include "security/folder_security.h"
+
+namespace {
+
+const DWORD kInherited = OBJECT_INHERIT_ACE | CONTAINER_INHERIT_ACE;
+
+struct Sid {
+  BYTE bytes[SECURITY_MAX_SID_SIZE];
+};
+
+bool WellKnownSid(WELL_KNOWN_SID_TYPE type, Sid* sid) {
+  DWORD size = sizeof sid->bytes;
+  return CreateWellKnownSid(type, nullptr, sid->bytes, &size) != FALSE;
+}
+
+struct Grant {
+  PSID sid;
+  DWORD rights;
+};
+
+// A protected DACL of the grants, each passed on to what is made inside, and
+// the owner when one is given (held by the copy in the record: the descriptor
+// keeps a pointer).
+bool Build(const Grant* grants, int count, PSID owner, FolderSecurity* security) {
+  auto* acl = reinterpret_cast<ACL*>(security->acl);
+  SECURITY_DESCRIPTOR* descriptor = &security->descriptor;
+  if (!InitializeAcl(acl, sizeof security->acl, ACL_REVISION) ||
+      !InitializeSecurityDescriptor(descriptor, SECURITY_DESCRIPTOR_REVISION)) {
+    return false;
+  }
+  for (int i = 0; i < count; ++i) {
+    if (!AddAccessAllowedAceEx(acl, ACL_REVISION, kInherited, grants[i].rights,
+                               grants[i].sid)) {
+      return false;
+    }
+  }
+  if (owner != nullptr &&
+      (!CopySid(sizeof security->owner, security->owner, owner) ||
+       !SetSecurityDescriptorOwner(descriptor, security->owner, FALSE))) {
+    return false;
+  }
+  return SetSecurityDescriptorDacl(descriptor, TRUE, acl, FALSE) &&
+         // Protected: nothing is inherited from the folder around.
+         SetSecurityDescriptorControl(descriptor, SE_DACL_PROTECTED,
+                                      SE_DACL_PROTECTED);
+}
+
+}  // namespace
+
+bool TokenIsAdministrator(HANDLE token) {
+  Sid administrators;
+  if (!WellKnownSid(WinBuiltinAdministratorsSid, &administrators)) return false;
+  DWORD size = 0;
+  GetTokenInformation(token, TokenGroups, nullptr, 0, &size);
+  if (size == 0) return false;
+  HANDLE heap = GetProcessHeap();
+  auto* groups = static_cast<TOKEN_GROUPS*>(HeapAlloc(heap, 0, size));
+  if (groups == nullptr) return false;
+  bool enabled = false;
+  if (GetTokenInformation(token, TokenGroups, groups, size, &size)) {
+    for (DWORD i = 0; i < groups->GroupCount; ++i) {
+      const SID_AND_ATTRIBUTES& group = groups->Groups[i];
+      if (EqualSid(group.Sid, administrators.bytes) &&
+          (group.Attributes & SE_GROUP_ENABLED) != 0 &&
+          (group.Attributes & SE_GROUP_USE_FOR_DENY_ONLY) == 0) {
+        enabled = true;
+      }
+    }
+  }
+  HeapFree(heap, 0, groups);
+  return enabled;
+}
+
+bool BuildTempSecurity(HANDLE token, FolderSecurity* security) {
+  // The token's user; TOKEN_USER holds a SID of at most the largest size.
+  union {
+    TOKEN_USER user;
+    BYTE bytes[sizeof(TOKEN_USER) + SECURITY_MAX_SID_SIZE];
+  } user;
+  DWORD size = sizeof user;
+  Sid system, administrators, ownerRights;
+  if (!GetTokenInformation(token, TokenUser, &user, size, &size) ||
+      !WellKnownSid(WinLocalSystemSid, &system) ||
+      !WellKnownSid(WinBuiltinAdministratorsSid, &administrators) ||
+      !WellKnownSid(WinCreatorOwnerRightsSid, &ownerRights)) {
+    return false;
+  }
+  if (TokenIsAdministrator(token)) return BuildAdministratorsSecurity(security);
+  const Grant grants[] = {{system.bytes, kFullControl},
+                          {administrators.bytes, kFullControl},
+                          {user.user.User.Sid, kFullControl},
+                          {ownerRights.bytes, kReadAndExecute}};
+  return Build(grants, 4, nullptr, security);
+}
+
+bool BuildAdministratorsSecurity(FolderSecurity* security) {
+  Sid system, administrators, ownerRights;
+  if (!WellKnownSid(WinLocalSystemSid, &system) ||
+      !WellKnownSid(WinBuiltinAdministratorsSid, &administrators) ||
+      !WellKnownSid(WinCreatorOwnerRightsSid, &ownerRights)) {
+    return false;
+  }
+  const Grant grants[] = {{system.bytes, kFullControl},
+                          {administrators.bytes, kFullControl},
+                          {ownerRights.bytes, READ_CONTROL}};
+  return Build(grants, 3, administrators.bytes, security);
+}
+
+bool BuildInstallFolderSecurity(FolderSecurity* security) {
+  Sid system, administrators, users, ownerRights;
+  if (!WellKnownSid(WinLocalSystemSid, &system) ||
+      !WellKnownSid(WinBuiltinAdministratorsSid, &administrators) ||
+      !WellKnownSid(WinBuiltinUsersSid, &users) ||
+      !WellKnownSid(WinCreatorOwnerRightsSid, &ownerRights)) {
+    return false;
+  }
+  const Grant grants[] = {{system.bytes, kFullControl},
+                          {administrators.bytes, kFullControl},
+                          {users.bytes, kReadAndExecute},
+                          {ownerRights.bytes, kReadAndExecute}};
+  return Build(grants, 4, administrators.bytes, security);
+}
+
+bool BuildOwnerSecurity(FolderSecurity* security) {
+  Sid administrators;
+  SECURITY_DESCRIPTOR* descriptor = &security->descriptor;
+  return WellKnownSid(WinBuiltinAdministratorsSid, &administrators) &&
+         InitializeSecurityDescriptor(descriptor, SECURITY_DESCRIPTOR_REVISION) &&
+         CopySid(sizeof security->owner, security->owner, administrators.bytes) &&
+         SetSecurityDescriptorOwner(descriptor, security->owner, FALSE);
+}
