@@ -22,7 +22,7 @@ enum class Folder {
 };
 
 Folder folderState = Folder::kUntouched;
-HeldFolder folder = {INVALID_HANDLE_VALUE, {}};
+HeldFolder folder;
 HANDLE copy = INVALID_HANDLE_VALUE;
 BY_HANDLE_FILE_INFORMATION copyIdentity;
 wchar_t copyPath[MAX_PATH];
@@ -186,7 +186,7 @@ DWORD CopyIntoInstallFolder(const HeldFolder& source, const wchar_t* name) {
 bool InstallFolderTrusted() {
   if (folderState == Folder::kDistrusted) return false;
   if (folderState == Folder::kUntouched) {
-    if (folder.handle == INVALID_HANDLE_VALUE &&
+    if (!IsHeld(folder) &&
         HoldExistingFolder(nullptr, kFolderName, kFolderAccess, kFolderSharing,
                            &folder) != 0) {
       return false;

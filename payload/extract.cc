@@ -64,7 +64,7 @@ HANDLE CreateEntryFile(const HeldFolder& folder, const wchar_t* name,
                        const wchar_t* path, SECURITY_DESCRIPTOR* owner,
                        DWORD* error) {
   HANDLE file = INVALID_HANDLE_VALUE;
-  if (folder.handle == INVALID_HANDLE_VALUE) {
+  if (!IsHeld(folder)) {
     file = CreateFileW(path, GENERIC_READ | GENERIC_WRITE, 0, nullptr,
                        CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
     *error = GetLastError();
@@ -202,7 +202,7 @@ void CreateEntryDirectories(const HeldFolder& folder, const wchar_t* path,
     working[i] = 0;
     LogFormat(L"CreateDirectory %s", working);
     DWORD error = 0;
-    if (folder.handle == INVALID_HANDLE_VALUE) {
+    if (!IsHeld(folder)) {
       if (!CreateDirectoryW(working, nullptr)) error = GetLastError();
       if (error == ERROR_ALREADY_EXISTS) error = 0;
     } else {

@@ -9,7 +9,7 @@
 
 namespace {
 
-HeldFolder ownFolder = {INVALID_HANDLE_VALUE, {}};
+HeldFolder ownFolder;
 DWORD ownError = 0;
 bool held = false;
 

@@ -52,7 +52,7 @@ DWORD CreateTempDirectory(const HeldFolder& base, const wchar_t* stem,
     if (made->path[0] == 0) FailA("Can't create tmp directory");
     if (result != FolderMade::kExists) break;
   }
-  if (made->handle != INVALID_HANDLE_VALUE && descriptor == nullptr) {
+  if (IsHeld(*made) && descriptor == nullptr) {
     weakness = L"no security descriptor could be built";
   }
   return error;

@@ -17,26 +17,23 @@ SOURCE_DATE_EPOCH=${SOURCE_DATE_EPOCH:-$(git -C "$root" log -1 --format=%ct 2>/d
 export SOURCE_DATE_EPOCH
 
 failed=""
-run_tests() {  # <build folder> <what it holds>
-  (cd "$1" && ctest -j"$(nproc)" --output-on-failure --timeout 900) || failed="$failed; $2"
+# build_and_test <arch> <folder> <ON: the Wine tests too> <what it holds>
+build_and_test() {
+  sh "$root/scripts/configure.sh" --arch "$1" "$2" -DTALVORN_TESTS=ON -DTALVORN_WINE_TESTS="$3"
+  if [ "$3" = ON ]; then
+    talvorn_build="$2"
+    . "$root/scripts/wine-env.sh"
+    trap talvorn_env_stop EXIT
+  fi
+  (cd "$2" && ctest -j"$(nproc)" --output-on-failure --timeout 900) || failed="$failed; $4"
 }
 if [ "$talvorn_run_arch" = x86 ]; then
-  sh "$root/scripts/configure.sh" --arch x86 "$build" -DTALVORN_TESTS=ON -DTALVORN_WINE_TESTS=ON
-  talvorn_build="$build"
-  . "$root/scripts/wine-env.sh"
-  trap talvorn_env_stop EXIT
-  run_tests "$build" "the shipped 32-bit exe"
+  build_and_test x86 "$build" ON "the shipped 32-bit exe"
   summary="Wine tests ran against the shipped 32-bit exe"
 else
   # The shipped exe: built, and checked wherever it is only read.
-  sh "$root/scripts/configure.sh" --arch x86 "$build" -DTALVORN_TESTS=ON -DTALVORN_WINE_TESTS=OFF
-  run_tests "$build" "the host checks of the shipped 32-bit exe"
-  twin="$build/x64"
-  sh "$root/scripts/configure.sh" --arch x64 "$twin" -DTALVORN_TESTS=ON -DTALVORN_WINE_TESTS=ON
-  talvorn_build="$twin"
-  . "$root/scripts/wine-env.sh"
-  trap talvorn_env_stop EXIT
-  run_tests "$twin" "the 64-bit twin"
+  build_and_test x86 "$build" OFF "the host checks of the shipped 32-bit exe"
+  build_and_test x64 "$build/x64" ON "the 64-bit twin"
   summary="Wine tests ran against the 64-bit twin: $talvorn_run_why. The shipped 32-bit exe was built and checked on the host only (its header, imports, manifest and stub size, signing, a byte-identical rebuild, the packer's list/verify/extract)"
 fi
 echo "== $summary"

@@ -2,6 +2,7 @@
 
 #include <new>
 
+#include "support/file_util.h"
 #include "support/log.h"
 #include "support/seams.h"
 #include "support/text.h"
@@ -118,4 +119,11 @@ void ResetErrorsForTesting() {
   errorShown = 0;
   delete lastRaised;
   lastRaised = nullptr;
+}
+
+// Here rather than with the other file operations: what raises lives with
+// the raising, and the file operations are built without exception tables.
+void WriteOrFail(const void* buffer, uint32_t length, HANDLE file,
+                 const char* label) {
+  if (!WriteAll(file, buffer, length)) FailFormatA("Error writing %s", label);
 }

@@ -65,11 +65,6 @@ bool FileExists(const wchar_t* path) {
   return true;
 }
 
-void WriteOrFail(const void* buffer, uint32_t length, HANDLE file,
-                 const char* label) {
-  if (!WriteAll(file, buffer, length)) FailFormatA("Error writing %s", label);
-}
-
 bool WriteAll(HANDLE file, const void* buffer, DWORD length) {
   DWORD written = 0;
   return WriteFile(file, buffer, length, &written, nullptr) && written == length;

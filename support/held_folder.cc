@@ -16,10 +16,6 @@ using DosPathToNtPathFn = BOOLEAN(NTAPI*)(PCWSTR, PUNICODE_STRING, PCWSTR*,
                                           PVOID);
 using FreeUnicodeStringFn = VOID(NTAPI*)(PUNICODE_STRING);
 
-// Stands for the object namespace's root: a name relative to it is the
-// system's own.
-const HeldFolder kNtNamespace = {INVALID_HANDLE_VALUE, {}};
-
 bool Transient(DWORD error) {
   return error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION;
 }
@@ -34,21 +30,11 @@ void JoinHeldPath(wchar_t* out, const HeldFolder* parent, const wchar_t* name) {
   if (!fits) out[0] = 0;
 }
 
-}  // namespace
-
-void InitHeldFolder(HeldFolder* folder) {
-  folder->handle = INVALID_HANDLE_VALUE;
-  folder->path[0] = 0;
-}
-
-void ReleaseHeldFolder(HeldFolder* folder) {
-  if (folder->handle != INVALID_HANDLE_VALUE) CloseHandle(folder->handle);
-  folder->handle = INVALID_HANDLE_VALUE;
-}
-
-DWORD OpenInFolder(const HeldFolder* folder, const wchar_t* name,
-                   ACCESS_MASK access, ULONG sharing, ULONG disposition,
-                   ULONG options, SECURITY_DESCRIPTOR* descriptor, HANDLE* out) {
+// The one call that opens: name relative to root, or with none, a full
+// path (converted from its DOS form unless it is the system's own already).
+DWORD OpenName(HANDLE root, bool systemName, const wchar_t* name,
+               ACCESS_MASK access, ULONG sharing, ULONG disposition,
+               ULONG options, SECURITY_DESCRIPTOR* descriptor, HANDLE* out) {
   *out = INVALID_HANDLE_VALUE;
   if (seams::createFile == nullptr) {
     seams::createFile = NtdllCall<seams::CreateFileFn>("NtCreateFile");
@@ -59,27 +45,16 @@ DWORD OpenInFolder(const HeldFolder* folder, const wchar_t* name,
     return ERROR_INVALID_FUNCTION;
   }
   UNICODE_STRING ntName;
-  HANDLE root = nullptr;
-  bool converted = false;
-  if (folder == &kNtNamespace) {
-    // The system's own name, as it stands.
-    size_t length = static_cast<size_t>(lstrlenW(name));
-    if (length == 0 || length > 0x7FF0) return ERROR_BAD_PATHNAME;
-    ntName.Buffer = const_cast<wchar_t*>(name);
-    ntName.Length = static_cast<USHORT>(length * sizeof(wchar_t));
-    ntName.MaximumLength = ntName.Length;
-  } else if (folder != nullptr) {
-    if (folder->handle == INVALID_HANDLE_VALUE) return ERROR_INVALID_HANDLE;
-    // Relative to the held folder: the name as it stands.
-    root = folder->handle;
-    size_t length = static_cast<size_t>(lstrlenW(name));
-    if (length == 0 || length > 0x7FF0) return ERROR_BAD_PATHNAME;
-    ntName.Buffer = const_cast<wchar_t*>(name);
-    ntName.Length = static_cast<USHORT>(length * sizeof(wchar_t));
-    ntName.MaximumLength = ntName.Length;
-  } else {
+  bool converted = root == nullptr && !systemName;
+  if (converted) {
     if (!toNtPath(name, &ntName, nullptr, nullptr)) return ERROR_BAD_PATHNAME;
-    converted = true;
+  } else {
+    // Relative to the held folder, or the system's own name: as it stands.
+    size_t length = static_cast<size_t>(lstrlenW(name));
+    if (length == 0 || length > 0x7FF0) return ERROR_BAD_PATHNAME;
+    ntName.Buffer = const_cast<wchar_t*>(name);
+    ntName.Length = static_cast<USHORT>(length * sizeof(wchar_t));
+    ntName.MaximumLength = ntName.Length;
   }
   OBJECT_ATTRIBUTES object;
   InitializeObjectAttributes(&object, &ntName, OBJ_CASE_INSENSITIVE, root,
@@ -99,6 +74,33 @@ DWORD OpenInFolder(const HeldFolder* folder, const wchar_t* name,
   if (result < 0) return ErrorOfStatus(result);
   *out = handle;
   return 0;
+}
+
+}  // namespace
+
+bool IsHeld(const HeldFolder& folder) {
+  return folder.handle != nullptr && folder.handle != INVALID_HANDLE_VALUE;
+}
+
+void InitHeldFolder(HeldFolder* folder) {
+  folder->handle = INVALID_HANDLE_VALUE;
+  folder->path[0] = 0;
+}
+
+void ReleaseHeldFolder(HeldFolder* folder) {
+  if (IsHeld(*folder)) CloseHandle(folder->handle);
+  folder->handle = INVALID_HANDLE_VALUE;
+}
+
+DWORD OpenInFolder(const HeldFolder* folder, const wchar_t* name,
+                   ACCESS_MASK access, ULONG sharing, ULONG disposition,
+                   ULONG options, SECURITY_DESCRIPTOR* descriptor, HANDLE* out) {
+  if (folder != nullptr && !IsHeld(*folder)) {
+    *out = INVALID_HANDLE_VALUE;
+    return ERROR_INVALID_HANDLE;
+  }
+  return OpenName(folder != nullptr ? folder->handle : nullptr, false, name,
+                  access, sharing, disposition, options, descriptor, out);
 }
 
 DWORD OpenInFolderRetrying(const HeldFolder* folder, const wchar_t* name,
@@ -212,8 +214,8 @@ uint8_t* ReadFileContentsIn(const HeldFolder& folder, const wchar_t* name) {
 
 DWORD HoldFolderByNtName(const wchar_t* name, HeldFolder* held) {
   InitHeldFolder(held);
-  return OpenInFolder(&kNtNamespace, name,
-                      FILE_LIST_DIRECTORY | FILE_TRAVERSE | FILE_READ_ATTRIBUTES,
-                      kShareAll, FILE_OPEN, FILE_DIRECTORY_FILE, nullptr,
-                      &held->handle);
+  return OpenName(nullptr, true, name,
+                  FILE_LIST_DIRECTORY | FILE_TRAVERSE | FILE_READ_ATTRIBUTES,
+                  kShareAll, FILE_OPEN, FILE_DIRECTORY_FILE, nullptr,
+                  &held->handle);
 }

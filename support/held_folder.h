@@ -12,11 +12,13 @@
 
 const size_t kHeldPathSize = 256;
 
+// Zero-filled (as a process-wide one starts), it holds nothing.
 struct HeldFolder {
-  HANDLE handle;                // INVALID_HANDLE_VALUE while none is held
+  HANDLE handle;                // INVALID_HANDLE_VALUE (or null): none held
   wchar_t path[kHeldPathSize];  // as messages name it, no final backslash
 };
 
+bool IsHeld(const HeldFolder& folder);
 void InitHeldFolder(HeldFolder* folder);
 void ReleaseHeldFolder(HeldFolder* folder);
 

@@ -19,7 +19,7 @@ HANDLE logHandle = INVALID_HANDLE_VALUE;
 // The folder the log lies in, held until the log is closed, and the log file
 // made, known by its identity: at the end only that file is deleted from
 // that folder, whatever a link above it has come to lead to.
-HeldFolder logFolder = {INVALID_HANDLE_VALUE, {}};
+HeldFolder logFolder;
 BY_HANDLE_FILE_INFORMATION logIdentity;
 bool logMade = false;
 

@@ -16,20 +16,17 @@ const size_t kCommandLineSize = 3400;
 }  // namespace
 
 int ShellExecuteCode(DWORD error) {
-  switch (error) {
-    case ERROR_OUTOFMEMORY:
-      return SE_ERR_OOM;
-    case ERROR_BAD_EXE_FORMAT:
-      return ERROR_BAD_FORMAT;
-    case ERROR_SHARING_VIOLATION:
-    case ERROR_LOCK_VIOLATION:
-      return SE_ERR_SHARE;
-    case ERROR_MOD_NOT_FOUND:
-    case ERROR_DLL_NOT_FOUND:
-      return SE_ERR_DLLNOTFOUND;
-    case ERROR_NO_ASSOCIATION:
-      return SE_ERR_NOASSOC;
+  // Tests rather than a switch, which the compiler turns into a table of
+  // every number up to the highest.
+  if (error == ERROR_OUTOFMEMORY) return SE_ERR_OOM;
+  if (error == ERROR_BAD_EXE_FORMAT) return ERROR_BAD_FORMAT;
+  if (error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION) {
+    return SE_ERR_SHARE;
   }
+  if (error == ERROR_MOD_NOT_FOUND || error == ERROR_DLL_NOT_FOUND) {
+    return SE_ERR_DLLNOTFOUND;
+  }
+  if (error == ERROR_NO_ASSOCIATION) return SE_ERR_NOASSOC;
   // The shell's own numbers are the Win32 ones up to 32; anything above
   // would read as a started program.
   return error != 0 && error <= 32 ? static_cast<int>(error)

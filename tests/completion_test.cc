@@ -7,6 +7,8 @@
 
 #include <sddl.h>
 
+#include <functional>
+
 #include "support/errors.h"
 #include "support/file_entry.h"
 #include "support/file_util.h"
@@ -16,9 +18,43 @@
 
 namespace {
 
-// The folder the basic install copies from, which the re-open test tells
-// apart from C:\Talvorn.
-HANDLE heldTemp = nullptr;
+// Every open the run makes, seen first by the test: a status to answer
+// with, or 0 to let it through.
+struct Open {
+  std::wstring name;
+  HANDLE root;
+  ACCESS_MASK access;
+  ULONG sharing, disposition;
+};
+std::function<NTSTATUS(const Open&)> onOpen;
+seams::CreateFileFn realCreateFile = nullptr;
+
+NTSTATUS NTAPI SpyCreateFile(PHANDLE handle, ACCESS_MASK access,
+                             POBJECT_ATTRIBUTES object, PIO_STATUS_BLOCK status,
+                             PLARGE_INTEGER size, ULONG attributes, ULONG sharing,
+                             ULONG disposition, ULONG options, PVOID ea, ULONG eaSize) {
+  Open open{std::wstring(object->ObjectName->Buffer,
+                         object->ObjectName->Length / sizeof(wchar_t)),
+            object->RootDirectory, access, sharing, disposition};
+  NTSTATUS answer = onOpen ? onOpen(open) : 0;
+  if (answer != 0) return answer;
+  return realCreateFile(handle, access, object, status, size, attributes, sharing,
+                        disposition, options, ea, eaSize);
+}
+
+// Puts the spy between the run and NtCreateFile while alive.
+struct OpenSpy {
+  explicit OpenSpy(std::function<NTSTATUS(const Open&)> decide) {
+    realCreateFile = reinterpret_cast<seams::CreateFileFn>(reinterpret_cast<void*>(
+        GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "NtCreateFile")));
+    onOpen = std::move(decide);
+    seams::createFile = SpyCreateFile;
+  }
+  ~OpenSpy() {
+    seams::createFile = realCreateFile;
+    onOpen = nullptr;
+  }
+};
 
 class CompletionTest : public ExtractorTest {
  protected:
@@ -262,27 +298,17 @@ TEST_F(CompletionTest, TheCopyGoesThroughTheHeldFolderNeverItsName) {
 // A scanner that holds the new copy for a moment, as antivirus does, is
 // waited for; one that holds it on is another program's.
 TEST_F(CompletionTest, ACopyHeldForAMomentIsWaitedFor) {
-  static int refusals = 0;
-  static seams::CreateFileFn real = nullptr;
+  int refusals = 0;
   // Every open of the copy for reading only, in C:\Talvorn: the re-open.
-  seams::createFile = [](PHANDLE handle, ACCESS_MASK access, POBJECT_ATTRIBUTES object,
-                         PIO_STATUS_BLOCK status, PLARGE_INTEGER size, ULONG attributes,
-                         ULONG sharing, ULONG disposition, ULONG options, PVOID ea,
-                         ULONG eaSize) -> NTSTATUS {
-    std::wstring name(object->ObjectName->Buffer,
-                      object->ObjectName->Length / sizeof(wchar_t));
-    if (name == L"Talvorn Server.exe" && access == (GENERIC_READ | SYNCHRONIZE) &&
-        sharing == FILE_SHARE_READ && disposition == FILE_OPEN &&
-        object->RootDirectory != heldTemp && refusals > 0) {
+  OpenSpy spy([&](const Open& open) -> NTSTATUS {
+    if (open.name == L"Talvorn Server.exe" && open.access == (GENERIC_READ | SYNCHRONIZE) &&
+        open.sharing == FILE_SHARE_READ && open.disposition == FILE_OPEN &&
+        open.root != tmp.handle && refusals > 0) {
       --refusals;
       return static_cast<NTSTATUS>(0xC0000043);  // a sharing violation
     }
-    return real(handle, access, object, status, size, attributes, sharing,
-                disposition, options, ea, eaSize);
-  };
-  real = reinterpret_cast<seams::CreateFileFn>(reinterpret_cast<void*>(
-      GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "NtCreateFile")));
-  heldTemp = tmp.handle;
+    return 0;
+  });
   WriteBytes(tempDirectory + L"\\Talvorn Server.exe", "new");
   for (int times : {2, 1000}) {
     SCOPED_TRACE(times);
@@ -304,28 +330,21 @@ TEST_F(CompletionTest, ACopyHeldForAMomentIsWaitedFor) {
       EXPECT_EQ(20u, clock.sleeps.size());  // two seconds
     }
   }
-  seams::createFile = real;
 }
 
 // Not elevated (here: a thread that acts with a standard user's token), the
 // run takes an existing C:\Talvorn as it is: it asks for no right to change
 // its permissions or owner, which it would not get, and copies as always.
 TEST_F(CompletionTest, ARunThatIsNotElevatedCopiesIntoAnExistingFolder) {
-  static std::vector<ACCESS_MASK> folderAccess;
-  static seams::CreateFileFn real = reinterpret_cast<seams::CreateFileFn>(
-      reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "NtCreateFile")));
-  seams::createFile = [](PHANDLE handle, ACCESS_MASK access, POBJECT_ATTRIBUTES object,
-                         PIO_STATUS_BLOCK status, PLARGE_INTEGER size, ULONG attributes,
-                         ULONG sharing, ULONG disposition, ULONG options, PVOID ea,
-                         ULONG eaSize) -> NTSTATUS {
-    std::wstring name(object->ObjectName->Buffer,
-                      object->ObjectName->Length / sizeof(wchar_t));
-    if (name.size() >= 10 && name.substr(name.size() - 10) == L"C:\\Talvorn") {
-      folderAccess.push_back(access);
+  std::vector<ACCESS_MASK> folderAccess;
+  OpenSpy spy([&](const Open& open) -> NTSTATUS {
+    const std::wstring folder = L"C:\\Talvorn";
+    if (open.name.size() >= folder.size() &&
+        open.name.compare(open.name.size() - folder.size(), folder.size(), folder) == 0) {
+      folderAccess.push_back(open.access);
     }
-    return real(handle, access, object, status, size, attributes, sharing,
-                disposition, options, ea, eaSize);
-  };
+    return 0;
+  });
   CreateDirectoryW(L"C:\\Talvorn", nullptr);
   WriteBytes(L"C:\\Talvorn\\Talvorn Server.exe", "old");
   WriteBytes(tempDirectory + L"\\Talvorn Server.exe", "new");
@@ -333,7 +352,6 @@ TEST_F(CompletionTest, ARunThatIsNotElevatedCopiesIntoAnExistingFolder) {
   boxes.QueueAnswer(IDOK);
   EXPECT_EQ(1, BasicInstall(tmp));
   RevertToSelf();
-  seams::createFile = real;
   EXPECT_EQ(std::vector<std::wstring>{L"Basic install"}, Captions());
   EXPECT_EQ("new", ReadBytes(L"C:\\Talvorn\\Talvorn Server.exe"));
   ASSERT_FALSE(folderAccess.empty());

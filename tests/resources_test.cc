@@ -82,13 +82,26 @@ TEST_F(ResourcesTest, TheProgressDialogIsTheClassicTemplate) {
   EXPECT_EQ(0, r.Word());
 }
 
-TEST_F(ResourcesTest, ManifestAsksForAdministratorRights) {
+// Administrator rights, and what today's Windows looks for: the systems it
+// was made for (Vista to 10 and 11; without them Windows applies its
+// compatibility treatment of old installers), system DPI awareness (without
+// it every box is stretched and blurred at 150%), and Common Controls 6
+// (themed buttons).
+TEST_F(ResourcesTest, TheManifestAsksForAdministratorRightsAndTodaysWindows) {
   std::string manifest = Bytes(MAKEINTRESOURCEW(24), MAKEINTRESOURCEW(1), kUsEnglish);
   ASSERT_FALSE(manifest.empty());
   for (const char* part :
-       {"name=\"Talvorn\"", "version=\"1.0.0.0\"", "processorArchitecture=\"" TALVORN_MANIFEST_ARCH "\"",
+       {"name=\"Talvorn\" version=\"1.0.0.0\" processorArchitecture=\"" TALVORN_MANIFEST_ARCH "\"",
         "<description>Talvorn Installer</description>",
-        "level=\"requireAdministrator\""}) {
+        "level=\"requireAdministrator\"",
+        "<supportedOS Id=\"{e2011457-1546-43c5-a5fe-008deee3d3f0}\"/>",
+        "<supportedOS Id=\"{35138b9a-5d96-4fbd-8e2d-a2440225f93a}\"/>",
+        "<supportedOS Id=\"{4a2f28e3-53b9-4441-ba9c-d69d4a4a6e38}\"/>",
+        "<supportedOS Id=\"{1f676c76-80e1-4239-95bb-83d0f6d0da78}\"/>",
+        "<supportedOS Id=\"{8e0f7a12-bfb3-4fe8-b9a5-48fd50a15a9a}\"/>",
+        "<dpiAware xmlns=\"http://schemas.microsoft.com/SMI/2005/WindowsSettings\">true</dpiAware>",
+        "name=\"Microsoft.Windows.Common-Controls\" version=\"6.0.0.0\"",
+        "publicKeyToken=\"6595b64144ccf1df\""}) {
     EXPECT_NE(std::string::npos, manifest.find(part)) << part;
   }
 }

@@ -12,6 +12,31 @@
 
 namespace {
 
+// Re-points a link to another target from a thread of its own, as soon as
+// ready() says so, until stopped.
+class Repointer {
+ public:
+  Repointer(std::wstring link, std::wstring target, std::function<bool()> ready)
+      : thread_([this, link, target, ready] {
+          while (!stop_ && !repointed_) {
+            if (ready()) repointed_ = MakeUnixLink(link, target);
+            Sleep(1);
+          }
+        }) {}
+  // Stops it, and says whether the link was re-pointed.
+  bool Stop() {
+    stop_ = true;
+    if (thread_.joinable()) thread_.join();
+    return repointed_;
+  }
+  ~Repointer() { Stop(); }
+
+ private:
+  std::atomic<bool> stop_{false};
+  std::atomic<bool> repointed_{false};
+  std::thread thread_;
+};
+
 class AttackEndToEndTest : public EndToEndTest {
  protected:
   // Started programs whose path leads into one of the other program's
@@ -64,25 +89,16 @@ TEST_P(RepointedLinkEndToEndTest, RedirectsNothing) {
 
   std::wstring via = scratch / L"via";
   ASSERT_TRUE(MakeUnixLink(via, folder));
-  std::atomic<bool> stop{false};
-  bool repointed = false;
-  std::thread watcher([&] {
-    while (!stop && !repointed) {
-      if (GetParam().when(ReadLogLines(folder + L"\\TLExtractorLog.txt"),
-                          ReadBytes(RecordFile()))) {
-        repointed = MakeUnixLink(via, attacker);
-      }
-      Sleep(1);
-    }
+  Repointer repointer(via, attacker, [&] {
+    return GetParam().when(ReadLogLines(folder + L"\\TLExtractorLog.txt"),
+                           ReadBytes(RecordFile()));
   });
   Scenario scenario{L"e2e_demo.exe", "show,wait=300,install", {"Complete=OK"}};
   scenario.via = via;
   Outcome run = Start(scenario);
-  stop = true;
-  watcher.join();
+  EXPECT_TRUE(repointer.Stop());
   RemoveUnixLink(via);
 
-  EXPECT_TRUE(repointed);
   EXPECT_EQ(std::vector<Box>{Complete()}, run.boxes);
   EXPECT_EQ(0, StartedFrom(run, attacker));
   EXPECT_EQ(0, StartedFrom(run, evil));
@@ -204,24 +220,15 @@ TEST_F(AttackEndToEndTest, TheLauncherIsDeletedThroughItsHandleNotItsName) {
   WriteBytes(victim + L"\\Launcher.exe", "the victim's own");
   std::wstring via = scratch / L"via";
   ASSERT_TRUE(MakeUnixLink(via, installed));
-  std::atomic<bool> stop{false};
-  bool repointed = false;
-  std::thread watcher([&] {
-    while (!stop && !repointed) {
-      if (ReadBytes(RecordFile()).find("prog=Launcher.exe\tevent=start") !=
-          std::string::npos) {
-        repointed = MakeUnixLink(via, victim);
-      }
-      Sleep(1);
-    }
+  Repointer repointer(via, victim, [&] {
+    return ReadBytes(RecordFile()).find("prog=Launcher.exe\tevent=start") !=
+           std::string::npos;
   });
   Scenario scenario{L"e2e_demo.exe", "show,wait=300,install", {"Complete=OK"}};
   scenario.environment[L"TALVORN_SETUP_HANDOFF_PATH"] = via + L"\\Talvorn Server.exe";
   Outcome run = Start(scenario);
-  stop = true;
-  watcher.join();
+  EXPECT_TRUE(repointer.Stop());
   RemoveUnixLink(via);
-  EXPECT_TRUE(repointed);
   EXPECT_EQ(std::vector<Box>{Complete()}, run.boxes);
   EXPECT_EQ(1u, run.Events("Launcher.exe", "start").size());
   EXPECT_EQ("the victim's own", ReadBytes(victim + L"\\Launcher.exe"));
