@@ -84,8 +84,7 @@ bool ReadUnlessLink(HANDLE entry, const wchar_t* path,
 bool LeadsElsewhere(HANDLE entry, const wchar_t* path) {
   BY_HANDLE_FILE_INFORMATION info;
   if (!ReadUnlessLink(entry, path, &info)) return true;
-  // Where the entry resolved to, against where its folder resolves to with
-  // the entry's own name added.
+  // The entry against its folder with the entry's own name added.
   wchar_t folder[MAX_PATH];
   if (!CopyText(folder, MAX_PATH, path)) return true;
   CutLastComponent(folder);
@@ -94,15 +93,38 @@ bool LeadsElsewhere(HANDLE entry, const wchar_t* path) {
   if (cut == 2) AppendBackslash(folder, MAX_PATH);  // "C:" alone is no folder
   HANDLE parent = CreateFileW(folder, FILE_READ_ATTRIBUTES, kShareAll, nullptr,
                               OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
-  wchar_t resolvedFolder[MAX_PATH];
-  wchar_t expected[MAX_PATH];
-  wchar_t resolved[MAX_PATH];
-  bool known = parent != INVALID_HANDLE_VALUE &&
-               FinalPath(parent, resolvedFolder, MAX_PATH) &&
-               JoinPath(expected, MAX_PATH, resolvedFolder, path + cut + 1) &&
-               FinalPath(entry, resolved, MAX_PATH);
+  bool named = parent != INVALID_HANDLE_VALUE && IsNamedIn(parent, path + cut + 1, entry);
   if (parent != INVALID_HANDLE_VALUE) CloseHandle(parent);
-  return !known || !SameText(expected, resolved);
+  return !named;
+}
+
+bool IsNamedIn(HANDLE folder, const wchar_t* name, HANDLE entry) {
+  union NameRecord {
+    FILE_NAME_INFO info;
+    wchar_t units[kRawFinalPathSize];
+  };
+  NameRecord outer, inner;
+  BY_HANDLE_FILE_INFORMATION a, b;
+  if (!GetFileInformationByHandle(folder, &a) || !GetFileInformationByHandle(entry, &b) ||
+      a.dwVolumeSerialNumber != b.dwVolumeSerialNumber ||
+      !GetFileInformationByHandleEx(folder, FileNameInfo, &outer, sizeof outer) ||
+      !GetFileInformationByHandleEx(entry, FileNameInfo, &inner, sizeof inner)) {
+    return false;
+  }
+  wchar_t expected[kRawFinalPathSize];
+  wchar_t actual[kRawFinalPathSize];
+  int outerLength = static_cast<int>(outer.info.FileNameLength / sizeof(wchar_t));
+  int innerLength = static_cast<int>(inner.info.FileNameLength / sizeof(wchar_t));
+  if (outerLength >= static_cast<int>(kRawFinalPathSize) - 2 ||
+      innerLength >= static_cast<int>(kRawFinalPathSize)) {
+    return false;
+  }
+  CopyMemory(expected, outer.info.FileName, outerLength * sizeof(wchar_t));
+  expected[outerLength] = 0;
+  CopyMemory(actual, inner.info.FileName, innerLength * sizeof(wchar_t));
+  actual[innerLength] = 0;
+  return AppendBackslash(expected, kRawFinalPathSize) &&
+         AppendText(expected, kRawFinalPathSize, name) && SameText(expected, actual);
 }
 
 bool SameEntry(const BY_HANDLE_FILE_INFORMATION& a,

@@ -43,6 +43,13 @@ bool ReadUnlessLink(HANDLE entry, const wchar_t* path,
 // Whatever cannot be resolved counts as elsewhere.
 bool LeadsElsewhere(HANDLE entry, const wchar_t* path);
 
+// True when entry is the one named name in folder (both open): on one
+// volume, and its name on the volume is the folder's with the name added.
+// Asked of the volume's own names (FileNameInfo), which every volume has,
+// with or without a drive letter; false when they cannot be read. Wine opens
+// a link to a file as its target, which this tells.
+bool IsNamedIn(HANDLE folder, const wchar_t* name, HANDLE entry);
+
 // Two opens of one and the same file or folder.
 bool SameEntry(const BY_HANDLE_FILE_INFORMATION& a,
                const BY_HANDLE_FILE_INFORMATION& b);

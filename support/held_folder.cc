@@ -153,17 +153,7 @@ DWORD HoldExistingFolder(const HeldFolder* parent, const wchar_t* name,
 }
 
 bool OpenedAsItself(const HeldFolder& folder, const wchar_t* name, HANDLE entry) {
-  if (HandleIsLink(entry)) return false;
-  wchar_t resolvedFolder[MAX_PATH];
-  wchar_t expected[MAX_PATH];
-  wchar_t resolved[MAX_PATH];
-  return FinalPath(folder.handle, resolvedFolder, MAX_PATH) &&
-         CopyText(expected, MAX_PATH, resolvedFolder) &&
-         (expected[lstrlenW(expected) - 1] == L'\\' ||
-          AppendText(expected, MAX_PATH, L"\\")) &&
-         AppendText(expected, MAX_PATH, name) &&
-         FinalPath(entry, resolved, MAX_PATH) &&
-         CompareStringOrdinal(expected, -1, resolved, -1, TRUE) == CSTR_EQUAL;
+  return !HandleIsLink(entry) && IsNamedIn(folder.handle, name, entry);
 }
 
 bool DeleteInFolder(const HeldFolder& folder, const wchar_t* name,

@@ -58,9 +58,9 @@ DWORD HoldExistingFolder(const HeldFolder* parent, const wchar_t* name,
                          ACCESS_MASK access, ULONG sharing, HeldFolder* held);
 
 // True when entry, opened as name in folder, is that entry itself: no link,
-// and resolved to where the folder resolves to with the name added (Wine
-// opens a link to a file as its target and shows it as a plain file). What
-// cannot be resolved counts as elsewhere.
+// and named on its volume as the folder with the name added (Wine opens a
+// link to a file as its target and shows it as a plain file). What cannot be
+// told counts as elsewhere.
 bool OpenedAsItself(const HeldFolder& folder, const wchar_t* name, HANDLE entry);
 
 // Deletes name in folder through a handle on the entry itself, only if it
