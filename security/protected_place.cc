@@ -14,6 +14,8 @@ const wchar_t kSystemTemp[] = L"SystemTemp";
 const wchar_t kOwnFolder[] = L"Talvorn Extractor";
 const ACCESS_MASK kAccess =
     READ_CONTROL | FILE_LIST_DIRECTORY | FILE_TRAVERSE | FILE_READ_ATTRIBUTES;
+// The place itself is held without delete sharing, as tmp-n is; the folders
+// above only while the next one is opened, sharing everything.
 const ULONG kSharing = FILE_SHARE_READ | FILE_SHARE_WRITE;
 
 const wchar_t kOpenToOthers[] = L"others can change it";
@@ -48,7 +50,7 @@ bool HoldPath(const wchar_t* path, HeldFolder* held, const wchar_t** refusal) {
     if (length == 0 || length >= kHeldPathSize) return false;
     CopyText(name, length + 1, rest);
     HeldFolder next;
-    DWORD error = HoldExistingFolder(held, name, kAccess, kSharing, &next);
+    DWORD error = HoldExistingFolder(held, name, kAccess, kShareAll, &next);
     ReleaseHeldFolder(held);
     *held = next;
     if (error != 0) return false;

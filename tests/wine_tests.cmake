@@ -44,6 +44,7 @@ gtest_discover_tests(unit_tests DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 60
 # one at a time. The program carries the extractor's resources and a payload
 # without entries.
 talvorn_test_program(machine_tests
+  basic_install_test.cc
   completion_test.cc
   dialog_test.cc
   handoff_test.cc

@@ -1,0 +1,207 @@
+// The basic install into C:\Talvorn: made or brought under protection,
+// never written through a link or by name, and what that means for the
+// launch that follows.
+#include "tests/completion_support.h"
+
+#include <sddl.h>
+
+#include "support/errors.h"
+#include "support/file_entry.h"
+
+namespace {
+
+// A C:\Talvorn left by an earlier version inherits from C:\ that
+// Authenticated Users may modify it. The basic install protects it and
+// replaces the old copy with a new file, but a program that opened the folder
+// before keeps its rights: this run still offers the launch, and starts the
+// application as the signed-in user.
+TEST_F(CompletionTest, AnOldVersionsFolderIsProtectedAndTheLaunchOffered) {
+  seams::entrySecurity = [](HANDLE) -> PSECURITY_DESCRIPTOR {
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    ConvertStringSecurityDescriptorToSecurityDescriptorW(
+        L"O:BAD:(A;;FA;;;SY)(A;;FA;;;BA)(A;OICIID;0x1301bf;;;AU)", SDDL_REVISION_1,
+        &descriptor, nullptr);
+    return descriptor;
+  };
+  CreateDirectoryW(L"C:\\Talvorn", nullptr);
+  WriteBytes(L"C:\\Talvorn\\Talvorn Server.exe", "old");
+  WriteBytes(tempDirectory + L"\\Talvorn Server.exe", "new");
+  boxes.QueueAnswer(IDOK);
+  EXPECT_EQ(1, BasicInstall(tmp));
+  boxes.QueueAnswer(IDOK);
+  EXPECT_EQ(1, CompleteInstall(tmp));
+  seams::entrySecurity = ReadEntrySecurity;
+  EXPECT_EQ((std::vector<std::wstring>{L"Basic install", L"Error", L"Complete"}),
+            Captions());
+  EXPECT_EQ("new", ReadBytes(L"C:\\Talvorn\\Talvorn Server.exe"));
+  EXPECT_EQ(L"Started \"C:\\Talvorn\\Talvorn Server.exe\" as the signed-in user: "
+            L"others can change it or what lies beside it",
+            ReadLogLines(scratch / L"TLExtractorLog.txt").back());
+}
+
+// The copy is written through the folder this run holds, never by its name:
+// turned into a link once protected (a handle opened before keeps its
+// rights), the folder gets the copy no further.
+TEST_F(CompletionTest, TheCopyGoesThroughTheHeldFolderNeverItsName) {
+  WriteBytes(tempDirectory + L"\\Talvorn Server.exe", "new");
+  std::wstring victim = scratch / L"victim";
+  CreateDirectoryW(victim.c_str(), nullptr);
+  ASSERT_EQ(0u, PrepareInstallFolder());
+  ASSERT_TRUE(ReplaceWithUnixLink(L"C:\\Talvorn", victim));
+  CopyApplicationFile(tmp, kFixedInstallFolder, kApplicationName);
+  EXPECT_FALSE(PathExists(victim + L"\\Talvorn Server.exe"));
+  ASSERT_EQ(1u, boxes.boxes.size());
+  EXPECT_EQ(0u, boxes.boxes[0].text.find(L"Error copying application "
+                                         L"C:\\Talvorn\\Talvorn Server.exe "));
+  RemoveUnixLink(L"C:\\Talvorn");
+}
+
+// A scanner that holds the new copy for a moment, as antivirus does, is
+// waited for; one that holds it on is another program's.
+TEST_F(CompletionTest, ACopyHeldForAMomentIsWaitedFor) {
+  int refusals = 0;
+  // Every open of the copy for reading only, in C:\Talvorn: the re-open.
+  OpenSpy spy([&](const Open& open) -> NTSTATUS {
+    if (open.name == L"Talvorn Server.exe" && open.access == (GENERIC_READ | SYNCHRONIZE) &&
+        open.sharing == FILE_SHARE_READ && open.disposition == FILE_OPEN &&
+        open.root != tmp.handle && refusals > 0) {
+      --refusals;
+      return static_cast<NTSTATUS>(0xC0000043);  // a sharing violation
+    }
+    return 0;
+  });
+  WriteBytes(tempDirectory + L"\\Talvorn Server.exe", "new");
+  for (int times : {2, 1000}) {
+    SCOPED_TRACE(times);
+    ReleaseInstallFolder();
+    RemoveTree(L"C:\\Talvorn");
+    boxes.boxes.clear();
+    clock.sleeps.clear();
+    refusals = times;
+    boxes.QueueAnswer(IDOK);
+    EXPECT_EQ(1, BasicInstall(tmp));
+    if (times == 2) {
+      EXPECT_EQ(std::vector<std::wstring>{L"Basic install"}, Captions());
+      EXPECT_EQ((std::vector<DWORD>{100, 100}), clock.sleeps);
+      EXPECT_TRUE(InstallFolderHolds(L"C:\\Talvorn\\Talvorn Server.exe"));
+    } else {
+      EXPECT_EQ((std::vector<std::wstring>{L"Basic install", L"Error"}), Captions());
+      EXPECT_EQ(L"Error copying application C:\\Talvorn\\Talvorn Server.exe 32",
+                boxes.boxes.back().text);
+      EXPECT_EQ(20u, clock.sleeps.size());  // two seconds
+    }
+  }
+}
+
+// Not elevated (here: a thread that acts with a standard user's token), the
+// run takes an existing C:\Talvorn as it is: it asks for no right to change
+// its permissions or owner, which it would not get, and copies as always.
+TEST_F(CompletionTest, ARunThatIsNotElevatedCopiesIntoAnExistingFolder) {
+  std::vector<ACCESS_MASK> folderAccess;
+  OpenSpy spy([&](const Open& open) -> NTSTATUS {
+    const std::wstring folder = L"C:\\Talvorn";
+    if (open.name.size() >= folder.size() &&
+        open.name.compare(open.name.size() - folder.size(), folder.size(), folder) == 0) {
+      folderAccess.push_back(open.access);
+    }
+    return 0;
+  });
+  CreateDirectoryW(L"C:\\Talvorn", nullptr);
+  WriteBytes(L"C:\\Talvorn\\Talvorn Server.exe", "old");
+  WriteBytes(tempDirectory + L"\\Talvorn Server.exe", "new");
+  ASSERT_TRUE(ActAsStandardUser());
+  boxes.QueueAnswer(IDOK);
+  EXPECT_EQ(1, BasicInstall(tmp));
+  RevertToSelf();
+  EXPECT_EQ(std::vector<std::wstring>{L"Basic install"}, Captions());
+  EXPECT_EQ("new", ReadBytes(L"C:\\Talvorn\\Talvorn Server.exe"));
+  ASSERT_FALSE(folderAccess.empty());
+  for (ACCESS_MASK access : folderAccess) {
+    EXPECT_EQ(0u, access & (WRITE_DAC | WRITE_OWNER));
+  }
+}
+
+// C:\Talvorn made beforehand as a link to another folder, and the old copy
+// as another name of some other file or as a link to one.
+TEST_F(CompletionTest, TheBasicInstallNeverWritesThroughALink) {
+  WriteBytes(tempDirectory + L"\\Talvorn Server.exe", "new");
+  std::wstring elsewhere = scratch / L"elsewhere";
+  CreateDirectoryW(elsewhere.c_str(), nullptr);
+  ASSERT_TRUE(MakeUnixLink(L"C:\\Talvorn", elsewhere));
+  boxes.QueueAnswer(IDOK);
+  EXPECT_EQ(0, BasicInstall(tmp));
+  ASSERT_EQ(2u, boxes.boxes.size());
+  EXPECT_EQ(L"Error creating directory C:\\Talvorn\\ 4395", boxes.boxes[1].text);
+  EXPECT_FALSE(PathExists(elsewhere + L"\\Talvorn Server.exe"));
+  RemoveTree(L"C:\\Talvorn");
+  EXPECT_TRUE(PathExists(elsewhere));
+
+  std::wstring other = scratch / L"other.exe";
+  WriteBytes(other, "other");
+  CreateDirectoryW(L"C:\\Talvorn", nullptr);
+  ASSERT_TRUE(CreateHardLinkW(L"C:\\Talvorn\\Talvorn Server.exe", other.c_str(),
+                              nullptr));
+  boxes.boxes.clear();
+  boxes.QueueAnswer(IDOK);
+  EXPECT_EQ(1, BasicInstall(tmp));
+  EXPECT_EQ(1u, boxes.boxes.size());
+  EXPECT_EQ("new", ReadBytes(L"C:\\Talvorn\\Talvorn Server.exe"));
+  EXPECT_EQ("other", ReadBytes(other));
+
+  ReleaseInstallFolder();
+  RemoveTree(L"C:\\Talvorn");
+  CreateDirectoryW(L"C:\\Talvorn", nullptr);
+  ASSERT_TRUE(MakeUnixLink(L"C:\\Talvorn\\Talvorn Server.exe", other));
+  boxes.boxes.clear();
+  boxes.QueueAnswer(IDOK);
+  EXPECT_EQ(1, BasicInstall(tmp));
+  ASSERT_EQ(2u, boxes.boxes.size());
+  EXPECT_EQ(L"Error copying application C:\\Talvorn\\Talvorn Server.exe 4395",
+            boxes.boxes[1].text);
+  EXPECT_EQ("other", ReadBytes(other));
+  RemoveUnixLink(L"C:\\Talvorn\\Talvorn Server.exe");
+}
+
+TEST_F(CompletionTest, DecliningTheBasicInstallTouchesNothing) {
+  WriteBytes(tempDirectory + L"\\Talvorn Server.exe", "new");
+  boxes.QueueAnswer(IDCANCEL);
+  EXPECT_EQ(0, BasicInstall(tmp));
+  ASSERT_EQ(1u, boxes.boxes.size());
+  EXPECT_EQ(L"Basic install", boxes.boxes[0].caption);
+  EXPECT_EQ(
+      L"There appeared to be a problem installing. If it didn't install, do "
+      L"you want to do a basic install?",
+      boxes.boxes[0].text);
+  EXPECT_EQ(UINT(MB_OKCANCEL | MB_ICONQUESTION), boxes.boxes[0].flags);
+  EXPECT_FALSE(PathExists(L"C:\\Talvorn"));
+  EXPECT_EQ(L"Do basic install",
+            ReadLogLines(scratch / L"TLExtractorLog.txt").back());
+}
+
+TEST_F(CompletionTest, TheBasicInstallCopiesOnlyTheApplicationOverAnOldCopy) {
+  WriteBytes(tempDirectory + L"\\Talvorn Server.exe", "new");
+  WriteBytes(tempDirectory + L"\\Launcher.exe", "launcher");
+  Install(L"C:\\Talvorn");
+  DeleteFileW(L"C:\\Talvorn\\Launcher.exe");
+  EXPECT_EQ(1, BasicInstall(tmp));
+  EXPECT_EQ("new", ReadBytes(L"C:\\Talvorn\\Talvorn Server.exe"));
+  EXPECT_FALSE(PathExists(L"C:\\Talvorn\\Launcher.exe"));
+  std::vector<std::wstring> lines =
+      ReadLogLines(scratch / L"TLExtractorLog.txt");
+  EXPECT_EQ(L"Completed basic install", lines.back());
+  EXPECT_EQ(L"Do basic install", lines[lines.size() - 2]);
+}
+
+TEST_F(CompletionTest, AFailedCopyIsReportedAndStillCountsAsAttempted) {
+  EXPECT_EQ(1, BasicInstall(tmp));
+  ASSERT_EQ(2u, boxes.boxes.size());
+  EXPECT_EQ(L"Error copying application C:\\Talvorn\\Talvorn Server.exe 2",
+            boxes.boxes[1].text);
+  EXPECT_EQ(UINT(MB_OK | MB_ICONERROR), boxes.boxes[1].flags);
+  EXPECT_TRUE(PathExists(L"C:\\Talvorn"));
+  EXPECT_EQ(1, errorShown);
+  EXPECT_EQ(L"Completed basic install",
+            ReadLogLines(scratch / L"TLExtractorLog.txt").back());
+}
+
+}  // namespace
