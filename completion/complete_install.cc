@@ -119,7 +119,8 @@ bool Held(const HeldProgram& program) {
 
 // Whether what is started may run elevated: only administrators can change
 // the application's folder and every entry in it, the launcher and the
-// application among them (its DLL search starts there). C:\Talvorn is judged with what this run did to it.
+// application among them (its DLL search starts there). C:\Talvorn is
+// judged with what this run did to it.
 bool MayStartElevated(const HeldProgram& app, const wchar_t* originalApp,
                       const wchar_t* folderPath) {
   if (!Held(app) || LeadsElsewhere(app.handle, originalApp)) return false;
@@ -144,7 +145,12 @@ bool MayStartElevated(const HeldProgram& app, const wchar_t* originalApp,
 // why it is not elevated when it is not.
 void Start(const HeldProgram& app, const HeldProgram& launcher, bool elevated,
            const wchar_t* folder) {
-  const wchar_t* started = Held(launcher) ? launcher.path : app.path;
+  wchar_t parameters[MAX_PATH];
+  // Parameters that would be cut would hand the launcher a wrong path: the
+  // application is then started directly.
+  bool throughLauncher =
+      Held(launcher) && FormatText(parameters, MAX_PATH, L"\"%s\"", app.path);
+  const wchar_t* started = throughLauncher ? launcher.path : app.path;
   HANDLE token = nullptr;
   if (!elevated) {
     const wchar_t* why = nullptr;
@@ -157,14 +163,7 @@ void Start(const HeldProgram& app, const HeldProgram& launcher, bool elevated,
     LogFormat(L"Started \"%s\" as the signed-in user: others can change it or "
               L"what lies beside it", started);
   }
-  wchar_t parameters[MAX_PATH];
-  // Parameters that would be cut would hand the launcher a wrong path: the
-  // application is then started directly.
-  if (Held(launcher) && FormatText(parameters, MAX_PATH, L"\"%s\"", app.path)) {
-    StartProgram(launcher.path, parameters, folder, token);
-  } else {
-    StartProgram(app.path, nullptr, folder, token);
-  }
+  StartProgram(started, throughLauncher ? parameters : nullptr, folder, token);
   if (token != nullptr) CloseHandle(token);
 }
 
