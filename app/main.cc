@@ -8,6 +8,7 @@
 #include "app/progress_dialog.h"
 #include "app/single_run.h"
 #include "payload/extract.h"
+#include "support/log.h"
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
   RestrictDllSearch();
@@ -16,6 +17,9 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
   instanceHandle = instance;
   DialogBoxParamA(instance, MAKEINTRESOURCEA(kProgressDialogId), nullptr,
                   ProgressDialogProc, 0);
+  // However the run ended (a failed one keeps the log open), the log's last
+  // lines are flushed and its thread has ended before the process does.
+  FlushExtractionLog();
   return 0;
 }
 

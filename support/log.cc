@@ -20,9 +20,73 @@ BY_HANDLE_FILE_INFORMATION logIdentity;
 wchar_t logResolved[kLogPathSize];
 bool logMade = false;
 
+// Each line is written before LogLine returns, and so is in the system's
+// cache should the process die; getting it onto the disk is left to a thread
+// of the log's own. The handle is asynchronous because Windows runs the
+// calls on a synchronous handle one at a time: a write would wait for the
+// flush under way. Writes therefore name their offset, the end of the log.
+DWORD logEnd = 0;
+HANDLE flusher = nullptr;
+HANDLE flusherWake = nullptr;  // auto-reset
+volatile LONG stopFlushing = 0;
+// Between the writer and the flusher. Lines written while a flush runs are
+// all taken by the next one, and only a flusher gone idle needs waking.
+enum : LONG { kIdle, kBusy, kPending };
+LONG flushState = kBusy;
+
+DWORD WINAPI FlushWrittenLines(void*) {
+  for (;;) {
+    if (InterlockedCompareExchange(&flushState, kBusy, kPending) == kPending) {
+      // A failed flush leaves nothing to do: the lines are written.
+      FlushFileBuffers(logHandle);
+      continue;
+    }
+    // Nothing new since the last flush: wait for the line that finds the
+    // flusher idle.
+    if (InterlockedCompareExchange(&flushState, kIdle, kBusy) == kPending) {
+      continue;
+    }
+    WaitForSingleObject(flusherWake, INFINITE);
+    if (stopFlushing) return 0;
+  }
+}
+
+void StartFlusher() {
+  flusherWake = CreateEventW(nullptr, FALSE, FALSE, nullptr);
+  stopFlushing = 0;
+  flushState = kBusy;
+  // Without its thread the log flushes each line itself, as it is written.
+  if (flusherWake != nullptr) {
+    flusher = CreateThread(nullptr, 0x10000, FlushWrittenLines, nullptr,
+                           STACK_SIZE_PARAM_IS_A_RESERVATION, nullptr);
+  }
+}
+
 void WriteBytes(const void* bytes, DWORD count) {
-  DWORD written = 0;
-  WriteFile(logHandle, bytes, count, &written, nullptr);
+  OVERLAPPED at = {};
+  at.Offset = logEnd;
+  if (!WriteFile(logHandle, bytes, count, nullptr, &at) &&
+      GetLastError() != ERROR_IO_PENDING) {
+    return;
+  }
+  // A write at the end of a file completes at once on local disks. One that
+  // pends is waited for by its status, not by a signal: the flushes on the
+  // same handle would make the handle's own one unreliable.
+  while (!HasOverlappedIoCompleted(&at)) Sleep(1);
+  logEnd += static_cast<DWORD>(at.InternalHigh);  // a full disk takes part
+}
+
+void CloseIfOpen(HANDLE* handle) {
+  if (*handle != nullptr) CloseHandle(*handle);
+  *handle = nullptr;
+}
+
+// The last lines flushed, the thread gone, and the file closed.
+void EndLog() {
+  FlushExtractionLog();
+  CloseIfOpen(&flusherWake);
+  if (logHandle != INVALID_HANDLE_VALUE) CloseHandle(logHandle);
+  logHandle = INVALID_HANDLE_VALUE;
 }
 
 }  // namespace
@@ -51,7 +115,8 @@ void OpenExtractionLog(const wchar_t* folder) {
   DeleteEntryItself(logPath);
   logHandle = CreateFileW(logPath, GENERIC_READ | GENERIC_WRITE,
                           FILE_SHARE_READ, nullptr, CREATE_NEW,
-                          FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT,
+                          FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT |
+                              FILE_FLAG_OVERLAPPED,
                           nullptr);
   if (logHandle == INVALID_HANDLE_VALUE) {
     ReportErrorCode(L"Error creating log file %s %d", logPath,
@@ -60,6 +125,7 @@ void OpenExtractionLog(const wchar_t* folder) {
   }
   logMade = GetFileInformationByHandle(logHandle, &logIdentity) &&
             FinalPath(logHandle, logResolved, kLogPathSize);
+  StartFlusher();
   static const unsigned char kByteOrderMark[2] = {0xFF, 0xFE};
   WriteBytes(kByteOrderMark, sizeof kByteOrderMark);
   LogLine(logPath);
@@ -74,9 +140,24 @@ void LogLine(const wchar_t* text) {
   }
   if (logHandle == INVALID_HANDLE_VALUE) return;
   DWORD n = static_cast<DWORD>(lstrlenW(text));
+  bool ended = n > 0 && text[n - 1] == L'\n';
+  // The text and its line end in one write where they fit: an asynchronous
+  // write costs Wine a round trip to its server.
+  wchar_t line[kLogLineSize + 2];
+  if (!ended && n <= kLogLineSize) {
+    CopyMemory(line, text, n * sizeof(wchar_t));
+    line[n++] = L'\r';
+    line[n++] = L'\n';
+    text = line;
+    ended = true;
+  }
   WriteBytes(text, n * sizeof(wchar_t));
-  if (n == 0 || text[n - 1] != L'\n') WriteBytes(L"\r\n", 2 * sizeof(wchar_t));
-  FlushFileBuffers(logHandle);
+  if (!ended) WriteBytes(L"\r\n", 2 * sizeof(wchar_t));
+  if (flusher == nullptr) {
+    FlushFileBuffers(logHandle);
+  } else if (InterlockedExchange(&flushState, kPending) == kIdle) {
+    SetEvent(flusherWake);
+  }
 }
 
 void LogLineA(const char* text) {
@@ -94,11 +175,21 @@ void LogFormat(const wchar_t* format, ...) {
   LogLine(line);
 }
 
-void CloseExtractionLog() {
-  if (logHandle != INVALID_HANDLE_VALUE) {
-    CloseHandle(logHandle);
-    logHandle = INVALID_HANDLE_VALUE;
+void FlushExtractionLog() {
+  if (flusher != nullptr) {
+    stopFlushing = 1;
+    SetEvent(flusherWake);
+    WaitForSingleObject(flusher, INFINITE);
+    CloseIfOpen(&flusher);
   }
+  // Lines the thread found only as it was told to stop.
+  if (InterlockedExchange(&flushState, kBusy) == kPending) {
+    FlushFileBuffers(logHandle);
+  }
+}
+
+void CloseExtractionLog() {
+  EndLog();
   if (errorShown) return;
   // Not by name: since the log was closed its name may lead anywhere. A log
   // that cannot be deleted stays; there is nowhere left to say so.
@@ -108,8 +199,8 @@ void CloseExtractionLog() {
 const wchar_t* ExtractionLogPath() { return logPath; }
 
 void ResetLogForTesting() {
-  if (logHandle != INVALID_HANDLE_VALUE) CloseHandle(logHandle);
-  logHandle = INVALID_HANDLE_VALUE;
+  EndLog();
+  logEnd = 0;
   logAttempted = 0;
   logPath[0] = 0;
   logMade = false;
