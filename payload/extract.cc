@@ -63,6 +63,22 @@ void HoldOnceWritten(const ArchiveEntry& entry, int32_t index,
   }
 }
 
+// tmp-n is new, so an entry's file almost always is too, and is made as new:
+// one made by replacing is truncated first, which has Linux (under Wine)
+// write it out as it is closed and every flush of the log wait for that.
+// Whatever stands in the way is then replaced, as before, and a failure is
+// the replacing one's.
+HANDLE CreateEntryFile(const wchar_t* target) {
+  static const DWORD kDispositions[] = {CREATE_NEW, CREATE_ALWAYS};
+  HANDLE file = INVALID_HANDLE_VALUE;
+  for (DWORD disposition : kDispositions) {
+    if (file != INVALID_HANDLE_VALUE) break;
+    file = CreateFileW(target, GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+                       disposition, FILE_ATTRIBUTE_NORMAL, nullptr);
+  }
+  return file;
+}
+
 // The payload cannot be reached: shown, not logged, and the run ends.
 int PayloadMissing(const wchar_t* text) {
   seams::messageBoxW(nullptr, text, L"Error", MB_OK | MB_ICONERROR);
@@ -134,8 +150,7 @@ int ExtractFiles(const uint8_t* archive, const wchar_t* destDir,
     // A later entry of the same name replaces the file, as for any other.
     bool heldOnceWritten = IsHeldEntry(name16);
     if (heldOnceWritten) ReleaseHeldFile(name16);
-    HANDLE file = CreateFileW(target, GENERIC_READ | GENERIC_WRITE, 0, nullptr,
-                              CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    HANDLE file = CreateEntryFile(target);
     if (file == INVALID_HANDLE_VALUE) {
       Fail(L"Error creating target file", target,
            static_cast<int>(GetLastError()));
