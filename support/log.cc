@@ -1,5 +1,7 @@
 #include "support/log.h"
 
+#include <winternl.h>
+
 #include <cstdarg>
 
 #include "support/errors.h"
@@ -24,8 +26,15 @@ bool logMade = false;
 // cache should the process die; getting it onto the disk is left to a thread
 // of the log's own. The handle is asynchronous because Windows runs the
 // calls on a synchronous handle one at a time: a write would wait for the
-// flush under way. Writes therefore name their offset, the end of the log.
+// flush under way. Writes therefore name their offset, the end of the log,
+// and go through NtWriteFile with no event and no completion context:
+// WriteFile passes its OVERLAPPED as one, and Wine answers every such write
+// with a round trip to its server, which costs far more than the write.
 DWORD logEnd = 0;
+using NtWriteFileFn = NTSTATUS(NTAPI*)(HANDLE, HANDLE, PIO_APC_ROUTINE, PVOID,
+                                       PIO_STATUS_BLOCK, PVOID, ULONG,
+                                       PLARGE_INTEGER, PULONG);
+NtWriteFileFn ntWriteFile = nullptr;
 HANDLE flusher = nullptr;
 HANDLE flusherWake = nullptr;  // auto-reset
 volatile LONG stopFlushing = 0;
@@ -39,6 +48,10 @@ DWORD WINAPI FlushWrittenLines(void*) {
     if (InterlockedCompareExchange(&flushState, kBusy, kPending) == kPending) {
       // A failed flush leaves nothing to do: the lines are written.
       FlushFileBuffers(logHandle);
+      // Back to back, flushes (a journal commit each on Linux, an emptying of
+      // the disk's cache on Windows) would slow the unpacking's own writes:
+      // the next one waits a moment, and takes the lines written meanwhile.
+      Sleep(1);
       continue;
     }
     // Nothing new since the last flush: wait for the line that finds the
@@ -63,17 +76,23 @@ void StartFlusher() {
 }
 
 void WriteBytes(const void* bytes, DWORD count) {
-  OVERLAPPED at = {};
-  at.Offset = logEnd;
-  if (!WriteFile(logHandle, bytes, count, nullptr, &at) &&
-      GetLastError() != ERROR_IO_PENDING) {
-    return;
+  if (ntWriteFile == nullptr) return;
+  IO_STATUS_BLOCK io;
+  io.Status = STATUS_PENDING;
+  io.Information = 0;
+  LARGE_INTEGER at;
+  at.QuadPart = logEnd;
+  if (ntWriteFile(logHandle, nullptr, nullptr, nullptr, &io,
+                  const_cast<void*>(bytes), count, &at, nullptr) < 0) {
+    return;  // refused at once: nothing written
   }
   // A write at the end of a file completes at once on local disks. One that
   // pends is waited for by its status, not by a signal: the flushes on the
   // same handle would make the handle's own one unreliable.
-  while (!HasOverlappedIoCompleted(&at)) Sleep(1);
-  logEnd += static_cast<DWORD>(at.InternalHigh);  // a full disk takes part
+  volatile NTSTATUS& status = io.Status;
+  while (status == static_cast<NTSTATUS>(STATUS_PENDING)) Sleep(1);
+  // A full disk may take part of it.
+  if (status >= 0) logEnd += static_cast<DWORD>(io.Information);
 }
 
 void CloseIfOpen(HANDLE* handle) {
@@ -125,6 +144,9 @@ void OpenExtractionLog(const wchar_t* folder) {
   }
   logMade = GetFileInformationByHandle(logHandle, &logIdentity) &&
             FinalPath(logHandle, logResolved, kLogPathSize);
+  // Looked up rather than imported: the exe imports nothing from ntdll.
+  ntWriteFile = reinterpret_cast<NtWriteFileFn>(reinterpret_cast<void*>(
+      GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "NtWriteFile")));
   StartFlusher();
   static const unsigned char kByteOrderMark[2] = {0xFF, 0xFE};
   WriteBytes(kByteOrderMark, sizeof kByteOrderMark);
