@@ -120,7 +120,7 @@ time_tool() {
   start=$EPOCHREALTIME
   "$@" </dev/null >/dev/null 2>&1 || status=$?
   end=$EPOCHREALTIME
-  files=$(find "$out" -type f 2>/dev/null | wc -l)
+  files=$(find "$out" -type f 2>/dev/null | wc -l) || true  # no folder: 0
   echo "$size $rep $tag $key=$(seconds_between "$start" "$end") status=$status files=$files" >>"$results"
   rm -rf "$out"
 }
