@@ -9,6 +9,7 @@
 #include "app/single_run.h"
 #include "payload/extract.h"
 #include "payload/own_folder.h"
+#include "support/log.h"
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
   RestrictDllSearch();
@@ -20,6 +21,9 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
   instanceHandle = instance;
   DialogBoxParamA(instance, MAKEINTRESOURCEA(kProgressDialogId), nullptr,
                   ProgressDialogProc, 0);
+  // However the run ended (a failed one keeps the log open), the log's last
+  // lines are flushed and its thread has ended before the process does.
+  FlushExtractionLog();
   return 0;
 }
 

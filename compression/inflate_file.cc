@@ -9,6 +9,11 @@
 
 namespace {
 
+// One buffer for every stream, since one is inflated at a time: a fresh one
+// per entry would cost each entry the allocation and the first touch of its
+// pages.
+unsigned char inflateBuffer[kInflateBufferSize];
+
 void ReportInflateError() {
   ReportErrorCodeA("%s %d", "Error in unzip inflate", 101);
 }
@@ -59,12 +64,10 @@ bool Inflate(const uint8_t* source, int32_t sourceLength, const Sink& sink,
     if (quiet) return false;
     RaiseCException(-1);
   }
-  unsigned char* buffer =
-      static_cast<unsigned char*>(std::malloc(kInflateBufferSize));
+  unsigned char* buffer = inflateBuffer;
   bool whole = false;
   try {
     Require(source, "unzipFrom");
-    Require(buffer, "unzipFrom");
     stream.next_in = source;
     stream.avail_in = static_cast<unsigned>(sourceLength);
     for (;;) {
@@ -95,11 +98,9 @@ bool Inflate(const uint8_t* source, int32_t sourceLength, const Sink& sink,
       RaiseCException(-1);
     }
   } catch (CException*) {
-    std::free(buffer);
     ZlibInflateEnd(&stream);
     throw;
   }
-  std::free(buffer);
   ZlibInflateEnd(&stream);
   return whole;
 }

@@ -1,5 +1,7 @@
 #include "payload/extract.h"
 
+#include <initializer_list>
+
 #include "build_info.h"
 #include "compression/inflate_file.h"
 #include "compression/zlib_binding.h"
@@ -70,8 +72,16 @@ HANDLE CreateEntryFile(const HeldFolder& folder, const wchar_t* name,
     *error = GetLastError();
     return file;
   }
-  *error = OpenInFolder(&folder, name, GENERIC_READ | GENERIC_WRITE, 0,
-                        FILE_OVERWRITE_IF, FILE_NON_DIRECTORY_FILE, owner, &file);
+  // tmp-n is new, so an entry's file almost always is too, and is made as
+  // new: one made by replacing is truncated first, which has Linux (under
+  // Wine) write it out as it is closed and every flush of the log wait for
+  // that. Whatever stands in the way is then replaced, as before, and a
+  // failure is the replacing one's.
+  for (ULONG disposition : {ULONG{FILE_CREATE}, ULONG{FILE_OVERWRITE_IF}}) {
+    *error = OpenInFolder(&folder, name, GENERIC_READ | GENERIC_WRITE, 0,
+                          disposition, FILE_NON_DIRECTORY_FILE, owner, &file);
+    if (*error == 0) break;
+  }
   return file;
 }
 

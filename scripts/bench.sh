@@ -1,8 +1,9 @@
 #!/bin/bash
 # Extraction benchmark: how fast the extractor unpacks a payload under Wine,
 # against a bare in-memory inflate of the same streams (same process, same
-# zlib1.dll) and against a native Info-ZIP unzip of the same folder; and how
-# much the process's memory grows while it unpacks.
+# zlib1.dll), against a native Info-ZIP unzip of the same folder and against
+# an NSIS installer of it (bench/nsis_peer.nsi, same bitness, same Wine); and
+# how much the process's memory grows while it unpacks.
 #
 #   scripts/bench.sh [build folder]        (default: build, or build/x64)
 #
@@ -17,8 +18,8 @@
 #   BENCH_SEED   seed of the generated payloads (default 1729)
 #
 # Everything it makes stays in <build folder>/bench: the generated payload
-# folders with their archives and zips (reused while the generator and its
-# settings are unchanged), the benchmark program, the raw results
+# folders with their archives, zips and NSIS installers (reused while the
+# generator and its settings are unchanged), the benchmark program, the raw results
 # (results.txt) and the scratch folder where each run unpacks. Prints a table
 # at the end. The figures are reported, never judged: the exit code is 0
 # unless the benchmark could not be built or run.
@@ -40,6 +41,9 @@ data=$build/bench
 work=$data/work  # beside the archives: the same disk
 results=$data/results.txt
 packer=$build/tools/talvorn-pack
+nsis_target=x86-unicode
+[ "$talvorn_run_arch" = x64 ] && nsis_target=amd64-unicode
+peer_script=$root/bench/nsis_peer.nsi
 mkdir -p "$data"
 
 say() { echo "bench: $*" >&2; }
@@ -71,7 +75,19 @@ for size in $sizes; do
     rm -f "$folder.zip"
     (cd "$folder" && zip -9 -r -q "$folder.zip" .)
   fi
+  peer=$folder-nsis-$nsis_target.exe
+  if [ ! "$peer" -nt "$folder.stamp" ] || [ ! "$peer" -nt "$peer_script" ]; then
+    say "building the NSIS installer of $folder"
+    makensis -V2 -DTARGET="$nsis_target" -DPAYLOAD="$folder" -DOUTFILE="$peer" \
+      "$peer_script" >/dev/null
+  fi
 done
+# The same installer carrying nothing: what starting one costs under Wine
+# (the process, its own CRC check), taken off the peer's times.
+peer_empty=$data/empty-nsis-$nsis_target.exe
+if [ ! "$peer_empty" -nt "$peer_script" ]; then
+  makensis -V2 -DTARGET="$nsis_target" -DOUTFILE="$peer_empty" "$peer_script" >/dev/null
+fi
 
 # Wine: the build folder's own prefix and a persistent server. (A server
 # that is already running makes "wineserver -p" fail, which is no failure.)
@@ -94,6 +110,25 @@ run_program() {
   rm -rf "$work/run"
 }
 
+# One timed run of a native tool or an installer: "<size> <rep> <TAG>
+# <key>=<seconds> status=<exit code> files=<files left in <folder>>". The
+# folder is fresh for every run and removed after it.
+time_tool() {
+  local size=$1 rep=$2 tag=$3 key=$4 out=$5 status=0 start end files
+  shift 5
+  rm -rf "$out"
+  start=$EPOCHREALTIME
+  "$@" </dev/null >/dev/null 2>&1 || status=$?
+  end=$EPOCHREALTIME
+  files=$(find "$out" -type f 2>/dev/null | wc -l) || true  # no folder: 0
+  echo "$size $rep $tag $key=$(seconds_between "$start" "$end") status=$status files=$files" >>"$results"
+  rm -rf "$out"
+}
+
+run_peer() {
+  time_tool "$1" "$2" NSIS nsis_s "$work/nsis" wine "$3" "/D=$(windows_path "$work/nsis")"
+}
+
 : >"$results"
 mkdir -p "$work"
 for size in $sizes; do
@@ -105,14 +140,15 @@ for size in $sizes; do
     # Alternate which goes first, so that neither always meets a warmer cache.
     order=extract-first
     [ $((rep % 2)) -eq 1 ] && order=inflate-first
+    # The peer alternates too, before and after the extractor.
+    peer=$folder-nsis-$nsis_target.exe
+    if [ $((rep % 2)) -eq 0 ]; then run_peer "$size" "$rep" "$peer"; fi
     run_program "$size" "$rep" time "$archive" "$run" "$order"
-    rm -rf "$work/unzip"
-    status=0
-    start=$EPOCHREALTIME
-    unzip -q -o "$folder.zip" -d "$work/unzip" || status=$?
-    end=$EPOCHREALTIME
-    echo "$size $rep UNZIP unzip_s=$(seconds_between "$start" "$end") status=$status" >>"$results"
-    rm -rf "$work/unzip"
+    if [ $((rep % 2)) -eq 1 ]; then run_peer "$size" "$rep" "$peer"; fi
+    time_tool "$size" "$rep" NSIS_START start_s "$work/nsis" \
+      wine "$peer_empty" "/D=$(windows_path "$work/nsis")"
+    time_tool "$size" "$rep" UNZIP unzip_s "$work/unzip" \
+      unzip -q -o "$folder.zip" -d "$work/unzip"
   done
   say "${size} MiB: memory run"
   run_program "$size" 0 memory "$archive" "$run"
@@ -125,11 +161,16 @@ else
   echo "Measured: the shipped 32-bit build."
 fi
 echo "Extraction under Wine: the extractor's ExtractFiles (log in the run folder,"
-echo "one flushed line per entry and per directory). In-memory: the same streams"
-echo "inflated with the same zlib1.dll and 100,000-byte buffer, output discarded."
+echo "one line per entry and per directory, each flushed by the log's thread)."
+echo "In-memory: the same streams inflated with the same zlib1.dll and"
+echo "100,000-byte buffer, output discarded."
 echo "MiB/s count inflated bytes. Best of $reps runs, median after the slash."
 echo "Memory growth: peak during the extraction minus just before it, sampled"
-echo "every millisecond (RssAnon under Wine, private bytes on Windows)."
+echo "every millisecond (RssAnon under Wine, private bytes on Windows); the log"
+echo "and its flushing thread are made before, and what they cost is shown apart."
+echo "NSIS: an installer of the same folder ($nsis_target, zlib, not solid, CRC"
+echo "check on, silent, no log) unpacking into a fresh folder, its whole process"
+echo "timed less the best time of the same installer carrying nothing."
 echo
 python3 "$root/bench/summarise.py" "$results"
 echo

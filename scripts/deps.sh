@@ -8,7 +8,7 @@ if ! dpkg --print-foreign-architectures | grep -qx i386; then
 fi
 packages="cmake make g++ g++-mingw-w64-i686 g++-mingw-w64-x86-64 libz-mingw-w64 libz-mingw-w64-dev
   zlib1g-dev googletest clang libclang-rt-14-dev wine wine32:i386 wine64 xvfb
-  x11-utils imagemagick zip unzip time python3 openssl osslsigncode"
+  x11-utils imagemagick zip unzip time python3 openssl osslsigncode nsis"
 missing=""
 for p in $packages; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" ||

@@ -8,7 +8,6 @@
 
 namespace {
 
-const ULONG kAlwaysOptions = FILE_SYNCHRONOUS_IO_NONALERT | FILE_OPEN_REPARSE_POINT;
 const DWORD kRetryForMs = 2000;
 const DWORD kRetryEveryMs = 100;
 
@@ -61,10 +60,11 @@ DWORD OpenName(HANDLE root, bool systemName, const wchar_t* name,
                              descriptor);
   IO_STATUS_BLOCK status;
   HANDLE handle = INVALID_HANDLE_VALUE;
-  NTSTATUS result = seams::createFile(&handle, access | SYNCHRONIZE, &object,
-                                      &status, nullptr, FILE_ATTRIBUTE_NORMAL,
-                                      sharing, disposition,
-                                      options | kAlwaysOptions, nullptr, 0);
+  ULONG io = (options & kAsynchronousIo) != 0 ? 0 : FILE_SYNCHRONOUS_IO_NONALERT;
+  NTSTATUS result = seams::createFile(
+      &handle, access | SYNCHRONIZE, &object, &status, nullptr,
+      FILE_ATTRIBUTE_NORMAL, sharing, disposition,
+      (options & ~kAsynchronousIo) | io | FILE_OPEN_REPARSE_POINT, nullptr, 0);
   if (converted) freeString(&ntName);
   // As CreateFileW answers a new file's name that is taken.
   const NTSTATUS kNameCollision = static_cast<NTSTATUS>(0xC0000035);

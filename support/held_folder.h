@@ -28,6 +28,8 @@ void ReleaseHeldFolder(HeldFolder* folder);
 // NtCreateFile's (FILE_OPEN, FILE_CREATE, ...), options FILE_DIRECTORY_FILE,
 // FILE_NON_DIRECTORY_FILE or 0. 0, with the entry in *out, or the system's
 // error code: ERROR_ALREADY_EXISTS for a name taken, with FILE_CREATE.
+// Among the options: an asynchronous handle instead of a synchronous one.
+const ULONG kAsynchronousIo = 0x80000000;
 DWORD OpenInFolder(const HeldFolder* folder, const wchar_t* name,
                    ACCESS_MASK access, ULONG sharing, ULONG disposition,
                    ULONG options, SECURITY_DESCRIPTOR* descriptor, HANDLE* out);

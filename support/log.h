@@ -1,6 +1,8 @@
 // The extraction log: "TLExtractorLog.txt" beside the extractor, UTF-16LE with
-// a byte-order mark, one line per call, flushed line by line. Opened once per
-// run; closed (and deleted unless an error was shown) at the normal end.
+// a byte-order mark, one line per call. Each line is written before the call
+// returns and flushed to disk moments later, in order, by a thread of the
+// log's own. Opened once per run; closed (and deleted unless an error was
+// shown) at the normal end.
 #pragma once
 
 #include <windows.h>
@@ -23,6 +25,10 @@ void OpenExtractionLogIn(const HeldFolder& folder);
 void LogLine(const wchar_t* text);
 void LogLineA(const char* text);
 void LogFormat(const wchar_t* format, ...);
+// Flushes the last lines and stops the log's thread; any later line is
+// flushed as it is written. For every end of a run that keeps the log open.
+void FlushExtractionLog();
+// Flushes, stops the thread and closes the log (see above).
 void CloseExtractionLog();
 
 // The full path of the log, as OpenExtractionLog built it.

@@ -60,10 +60,11 @@ TEST_F(ExtractTest, TheTrailerIsNeverReadAndLaterDuplicatesWin) {
   writer.AddFile("zlib1.dll", ZlibDll());
   writer.AddFile("Docs\\same.txt", ToBytes("first"));
   writer.AddFile("docs\\SAME.txt", ToBytes("second"));
+  writer.AddFile("DOCS\\same.TXT", ToBytes("3rd"));  // shorter: no byte of "second" stays
   writer.AppendTrailer(0xDEADBEEF);
   ExtractOutcome outcome = Extract(writer.bytes());
-  EXPECT_EQ(3, outcome.count);
-  EXPECT_EQ(ToBytes("second"), ReadFileAsBytes(tmp + L"\\Docs\\same.txt"));
+  EXPECT_EQ(4, outcome.count);
+  EXPECT_EQ(ToBytes("3rd"), ReadFileAsBytes(tmp + L"\\Docs\\same.txt"));
 }
 
 TEST_F(ExtractTest, OnlyTheExactNameIsTheRawEntry) {

@@ -1,9 +1,24 @@
 #include "support/log.h"
 
+#include <tlhelp32.h>
+
 #include "support/errors.h"
 #include "tests/test_support.h"
 
 namespace {
+
+int ThreadsOfThisProcess() {
+  HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0);
+  THREADENTRY32 thread = {};
+  thread.dwSize = sizeof thread;
+  int count = 0;
+  for (BOOL more = Thread32First(snapshot, &thread); more;
+       more = Thread32Next(snapshot, &thread)) {
+    if (thread.th32OwnerProcessID == GetCurrentProcessId()) ++count;
+  }
+  CloseHandle(snapshot);
+  return count;
+}
 
 class LogTest : public ExtractorTest {
  protected:
@@ -88,6 +103,36 @@ TEST_F(LogTest, EachLineIsOnDiskAndTheFileIsLockedWhileOpen) {
                               OPEN_EXISTING, 0, nullptr);
   EXPECT_EQ(INVALID_HANDLE_VALUE, writer);
   if (writer != INVALID_HANDLE_VALUE) CloseHandle(writer);
+}
+
+// The log's own thread flushes; every line is in the file, in order, when
+// its call returns, also one too long to go out in a single write. Once the
+// log is flushed for the end of the run the thread is gone, and a line
+// written after that still reaches the file.
+TEST_F(LogTest, EachLineIsInTheFileInOrderAtOnceAndTheThreadEndsWithTheRun) {
+  int threads = ThreadsOfThisProcess();
+  OpenExtractionLog(scratch.path().c_str());
+  EXPECT_EQ(threads + 1, ThreadsOfThisProcess());
+  std::vector<std::wstring> expected{LogPath()};
+  for (int i = 0; i < 300; ++i) {
+    expected.push_back(i == 150 ? std::wstring(kLogLineSize + 500, L'x')
+                                : L"line " + std::to_wstring(i));
+    LogLine(expected.back().c_str());
+    ASSERT_EQ(expected, ReadLogLines(LogPath())) << "after line " << i;
+  }
+  FlushExtractionLog();
+  EXPECT_EQ(threads, ThreadsOfThisProcess());
+  LogLine(L"after the end");
+  expected.push_back(L"after the end");
+  EXPECT_EQ(expected, ReadLogLines(LogPath()));
+  FlushExtractionLog();  // nothing left to stop
+
+  // Closing stops the thread as well.
+  ResetLogForTesting();
+  OpenExtractionLog(scratch.path().c_str());
+  LogLine(L"closed");
+  CloseExtractionLog();
+  EXPECT_EQ(threads, ThreadsOfThisProcess());
 }
 
 TEST_F(LogTest, OpensOnceEvenAfterAFailedFirstAttempt) {
