@@ -41,7 +41,7 @@ bool BuildObjectSecurity(HANDLE token, DWORD rights, ObjectSecurity* security) {
   auto* acl = reinterpret_cast<ACL*>(security->acl);
   if (!InitializeAcl(acl, sizeof security->acl, ACL_REVISION)) return false;
   for (int i = 0; i < (administrator ? 2 : 3); ++i) {
-    if (!AddAccessAllowedAce(acl, ACL_REVISION, rights, granted[i])) return false;
+    if (!AddAccessAllowedAceEx(acl, ACL_REVISION, 0, rights, granted[i])) return false;
   }
   // Held by the copy in the record: the descriptor keeps a pointer.
   PSID owner = administrator ? administrators : user.user.User.Sid;

@@ -67,8 +67,7 @@ bool NameIsLink(const wchar_t* path) {
   // The folder's listing of the name: its attributes, and in dwReserved0 the
   // tag of a reparse point.
   WIN32_FIND_DATAW found;
-  HANDLE search = FindFirstFileExW(path, FindExInfoBasic, &found,
-                                   FindExSearchNameMatch, nullptr, 0);
+  HANDLE search = FindFirstFileW(path, &found);
   if (search == INVALID_HANDLE_VALUE) return true;
   FindClose(search);
   return IsLinkTag(found.dwFileAttributes, found.dwReserved0);

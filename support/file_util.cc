@@ -20,8 +20,10 @@ uint8_t* ReadOpenedFile(HANDLE file, const wchar_t* path) {
   }
   // A size whose block would not fit (with the zero bytes added) is refused
   // like a block that cannot be had: the sum would wrap to a tiny block.
-  LARGE_INTEGER whole = {};
-  if (GetFileSizeEx(file, &whole) && whole.QuadPart > kMaxContentsSize) {
+  DWORD high = 0;
+  DWORD low = GetFileSize(file, &high);
+  if (low != INVALID_FILE_SIZE &&
+      (static_cast<LONGLONG>(high) << 32 | low) > kMaxContentsSize) {
     CloseHandle(file);
     ReportErrorA("Memory error");
     return nullptr;

@@ -88,11 +88,11 @@ check "C:\\Talvorn is made protected, BUILTIN\\Users reading, owner Administrato
 check "C:\\Talvorn is held without delete sharing" \
   sh -c "echo '$talvorn' | grep -q 'sharing=00000003'"
 held_tmp=$(handle_of "$(grep -nF "$made" "$trace" | head -1 | cut -d: -f1)")
-entry=$(relative 'Talvorn Server.exe' | grep 'create=5' | head -1)
+entry=$(relative 'Talvorn Server.exe' | grep "rootdir=$held_tmp," | grep 'create=2' | head -1)
 check "each unpacked entry is made relative to tmp-1, owned by Administrators" \
   sh -c "echo '$entry' | grep -q 'rootdir=$held_tmp,.*owner=S-1-5-32-544'"
 held_talvorn=$(handle_of "$(grep -nF "$talvorn" "$trace" | head -1 | cut -d: -f1)")
-copy=$(relative 'Talvorn Server.exe' | grep 'create=2' | head -1)
+copy=$(relative 'Talvorn Server.exe' | grep "rootdir=$held_talvorn," | grep 'create=2' | head -1)
 check "the copy in C:\\Talvorn is made afresh relative to the held folder, owned by Administrators" \
   sh -c "echo '$copy' | grep -q 'rootdir=$held_talvorn,.*owner=S-1-5-32-544'"
 check "the copy in C:\\Talvorn is held, read only, until it is started" \
