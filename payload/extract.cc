@@ -147,6 +147,7 @@ int ExtractPayload(HeldFolder* tempDirectory, wchar_t* extractorFolder) {
 int ExtractFiles(const uint8_t* archive, const HeldFolder& destDir,
                  int32_t length) {
   LogFormat(L"ExtractFiles destDir=%s", destDir.path);
+  // Once for the whole walk: asking the token is a call to the system.
   FolderSecurity security;
   SECURITY_DESCRIPTOR* owner = OwnDescriptor(&security);
   ArchiveWalker walker(archive, length);
@@ -166,7 +167,7 @@ int ExtractFiles(const uint8_t* archive, const HeldFolder& destDir,
                 "its path in the temporary directory would be too long",
                 ERROR_FILENAME_EXCED_RANGE);
     }
-    CreateEntryDirectories(destDir, target, first);
+    CreateEntryDirectories(destDir, target, first, owner);
     LogFormat(L"Unarchiving file \"%s\", zippedSize=%d", target,
               static_cast<int>(entry.fileSize));
     // A later entry of the same name replaces the file, as for any other.
@@ -202,9 +203,7 @@ int ExtractFiles(const uint8_t* archive, const HeldFolder& destDir,
 }
 
 void CreateEntryDirectories(const HeldFolder& folder, const wchar_t* path,
-                            int first) {
-  FolderSecurity security;
-  SECURITY_DESCRIPTOR* owner = OwnDescriptor(&security);
+                            int first, SECURITY_DESCRIPTOR* owner) {
   wchar_t working[kPathSize];
   CopyText(working, kPathSize, path);
   for (int i = first; working[i] != 0; ++i) {

@@ -29,8 +29,9 @@ int ExtractFiles(const uint8_t* archive, const HeldFolder& destDir,
                  int32_t length);
 
 // Makes every directory of path whose closing backslash is at or after
-// first, relative to the held folder, whose own path ends just before first.
+// first, relative to the held folder, whose own path ends just before first,
+// with the owner descriptor given (null: the default owner).
 void CreateEntryDirectories(const HeldFolder& folder, const wchar_t* path,
-                            int first);
+                            int first, SECURITY_DESCRIPTOR* owner);
 
 int WriteRawData(HANDLE file, const uint8_t* bytes, uint32_t length);

@@ -35,11 +35,16 @@ DWORD OpenName(HANDLE root, bool systemName, const wchar_t* name,
                ACCESS_MASK access, ULONG sharing, ULONG disposition,
                ULONG options, SECURITY_DESCRIPTOR* descriptor, HANDLE* out) {
   *out = INVALID_HANDLE_VALUE;
+  // Looked up once: an unpacking opens every entry through here.
+  static DosPathToNtPathFn toNtPath = nullptr;
+  static FreeUnicodeStringFn freeString = nullptr;
   if (seams::createFile == nullptr) {
     seams::createFile = NtdllCall<seams::CreateFileFn>("NtCreateFile");
   }
-  auto toNtPath = NtdllCall<DosPathToNtPathFn>("RtlDosPathNameToNtPathName_U");
-  auto freeString = NtdllCall<FreeUnicodeStringFn>("RtlFreeUnicodeString");
+  if (toNtPath == nullptr) {
+    toNtPath = NtdllCall<DosPathToNtPathFn>("RtlDosPathNameToNtPathName_U");
+    freeString = NtdllCall<FreeUnicodeStringFn>("RtlFreeUnicodeString");
+  }
   if (seams::createFile == nullptr || toNtPath == nullptr || freeString == nullptr) {
     return ERROR_INVALID_FUNCTION;
   }
