@@ -217,13 +217,13 @@ void CreateEntryDirectories(const HeldFolder& folder, const wchar_t* path,
     } else {
       HANDLE made = INVALID_HANDLE_VALUE;
       error = OpenInFolder(&folder, working + first, FILE_LIST_DIRECTORY,
-                           kShareAll, FILE_OPEN_IF, FILE_DIRECTORY_FILE, owner,
+                           kShareAll, FILE_CREATE, FILE_DIRECTORY_FILE, owner,
                            &made);
       if (made != INVALID_HANDLE_VALUE) CloseHandle(made);
-      // A file of that name: passed over as an existing name, as
-      // CreateDirectoryW's ERROR_ALREADY_EXISTS always was; the entry's file
-      // then fails on it.
-      if (error == ERROR_DIRECTORY) error = 0;
+      // A name that exists, a folder or a file, is passed over as
+      // CreateDirectoryW's ERROR_ALREADY_EXISTS always was; an entry's file
+      // then fails on a file.
+      if (error == ERROR_ALREADY_EXISTS) error = 0;
     }
     if (error != 0) {
       Fail(L"Error creating directory", working, static_cast<int>(error));
