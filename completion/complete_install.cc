@@ -100,11 +100,8 @@ void Hold(HeldProgram* program, const wchar_t* path, ACCESS_MASK extra) {
   program->handle = CreateFileW(path, GENERIC_READ | READ_CONTROL | extra,
                                 FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                                 FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
-  wchar_t resolved[MAX_PATH];
-  if (program->handle != INVALID_HANDLE_VALUE &&
-      FinalPath(program->handle, resolved, MAX_PATH) &&
-      CompareStringOrdinal(resolved, -1, path, -1, TRUE) != CSTR_EQUAL) {
-    CopyText(program->path, MAX_PATH, resolved);
+  if (program->handle != INVALID_HANDLE_VALUE) {
+    ResolvePath(program->handle, program->path, MAX_PATH);
   }
 }
 

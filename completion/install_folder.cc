@@ -45,38 +45,17 @@ void ReleaseCopy() {
 // owner, passed on to what inside inherits. False when that fails, which
 // is logged.
 bool Protect(FolderSecurity* security) {
-  PSID owner = nullptr;
-  BOOL defaulted = FALSE;
-  BOOL present = FALSE;
-  PACL acl = nullptr;
-  GetSecurityDescriptorOwner(&security->descriptor, &owner, &defaulted);
-  GetSecurityDescriptorDacl(&security->descriptor, &present, &acl, &defaulted);
   DWORD error = SetSecurityInfo(
       folder.handle, SE_FILE_OBJECT,
       OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION |
           PROTECTED_DACL_SECURITY_INFORMATION,
-      owner, nullptr, acl, nullptr);
+      security->owner, nullptr, reinterpret_cast<ACL*>(security->acl), nullptr);
   if (error == 0) return true;
   LogFormat(L"%s\\ could not be protected: error %d", kFolderName,
             static_cast<int>(error));
   return false;
 }
 
-// Takes the old entry's name away through a handle on the entry itself.
-DWORD ClearName(const wchar_t* name) {
-  HANDLE old = INVALID_HANDLE_VALUE;
-  DWORD error = OpenInFolder(&folder, name, kDeleteAccess, kShareAll, FILE_OPEN,
-                             0, nullptr, &old);
-  if (error == ERROR_FILE_NOT_FOUND) return 0;
-  if (error != 0) return error;
-  if (!HandleIsLink(old) && !OpenedAsItself(folder, name, old)) {
-    error = kReparsePointEncountered;  // it could only be reached through it
-  } else if (!DeleteThroughHandle(old)) {
-    error = GetLastError();
-  }
-  CloseHandle(old);
-  return error;
-}
 
 DWORD CopyBytes(HANDLE from, HANDLE to) {
   auto* buffer = static_cast<BYTE*>(HeapAlloc(GetProcessHeap(), 0, kChunk));
@@ -89,14 +68,10 @@ DWORD CopyBytes(HANDLE from, HANDLE to) {
       break;
     }
     if (read == 0) break;
-    DWORD written = 0;
-    if (!WriteFile(to, buffer, read, &written, nullptr)) {
-      error = GetLastError();
-      break;
-    }
     // A full disk can take fewer bytes than asked and call it success.
-    if (written != read) {
-      error = ERROR_DISK_FULL;
+    SetLastError(ERROR_DISK_FULL);
+    if (!WriteAll(to, buffer, read)) {
+      error = GetLastError() != 0 ? GetLastError() : ERROR_DISK_FULL;
       break;
     }
   }
@@ -128,8 +103,8 @@ DWORD PrepareInstallFolder() {
     if (error != 0) return error;
     // As it was before this run touched it: open to others then, they may
     // have planted something, or kept a handle that outlives the new DACL.
-    bool wasClosed = elevated && OnlyAdministratorsCanChangeEntry(folder.handle);
-    closedBefore = elevated && built && Protect(&security) && wasClosed;
+    bool wasClosed = built && OnlyAdministratorsCanChangeEntry(folder.handle);
+    closedBefore = built && Protect(&security) && wasClosed;
   }
   if (elevated && !built) {
     LogFormat(L"%s\\ could not be protected: no security descriptor could be "
@@ -147,13 +122,14 @@ DWORD CopyIntoInstallFolder(const HeldFolder& source, const wchar_t* name) {
                              FILE_OPEN, FILE_NON_DIRECTORY_FILE, nullptr, &from);
   if (error != 0) return error;
   FolderSecurity owner;
-  bool owned = RunIsElevated() && BuildOwnerSecurity(&owner);
   HANDLE to = INVALID_HANDLE_VALUE;
-  error = ClearName(name);
+  // The old entry's name goes through a handle on the entry itself.
+  error = DeleteInFolder(folder, name, nullptr);
+  if (error == ERROR_FILE_NOT_FOUND) error = 0;
   if (error == 0) {
     error = OpenInFolder(&folder, name, GENERIC_READ | GENERIC_WRITE, 0,
                          FILE_CREATE, FILE_NON_DIRECTORY_FILE,
-                         owned ? &owner.descriptor : nullptr, &to);
+                         RunOwnerSecurity(&owner), &to);
   }
   if (error == 0) {
     error = CopyBytes(from, to);

@@ -8,7 +8,6 @@
 #include "payload/archive.h"
 #include "payload/own_folder.h"
 #include "payload/temp_directory.h"
-#include "security/elevation.h"
 #include "security/folder_security.h"
 #include "support/bytes.h"
 #include "support/errors.h"
@@ -50,14 +49,6 @@ void DescribeEntry(wchar_t* out, size_t cap, const ArchiveEntry& entry,
   wchar_t text[500];
   DescribeEntry(text, 500, entry, index, reason);
   Fail(kEntryFailure, text, code);
-}
-
-// What the run makes is owned by Administrators when it runs elevated, set
-// explicitly, so that the owner policy "Object creator" gives its user none
-// of it; null (the default owner) otherwise.
-SECURITY_DESCRIPTOR* OwnDescriptor(FolderSecurity* security) {
-  return RunIsElevated() && BuildOwnerSecurity(security) ? &security->descriptor
-                                                         : nullptr;
 }
 
 // The entry's file, made afresh relative to the held folder; by its path
@@ -149,7 +140,7 @@ int ExtractFiles(const uint8_t* archive, const HeldFolder& destDir,
   LogFormat(L"ExtractFiles destDir=%s", destDir.path);
   // Once for the whole walk: asking the token is a call to the system.
   FolderSecurity security;
-  SECURITY_DESCRIPTOR* owner = OwnDescriptor(&security);
+  SECURITY_DESCRIPTOR* owner = RunOwnerSecurity(&security);
   ArchiveWalker walker(archive, length);
   ArchiveEntry entry;
   int count = 0;

@@ -13,18 +13,10 @@ HeldFolder ownFolder;
 DWORD ownError = 0;
 bool held = false;
 
-// Where the path's folder really lies, unless that differs only in case.
+// The held folder named as path, or where it really lies.
 DWORD Resolve(HeldFolder* folder, const wchar_t* path) {
   CopyText(folder->path, kHeldPathSize, path);
-  wchar_t resolved[kPathSize];
-  if (!FinalPath(folder->handle, resolved, kPathSize)) {
-    DWORD error = GetLastError();
-    return error != 0 ? error : ERROR_FILENAME_EXCED_RANGE;
-  }
-  if (CompareStringOrdinal(resolved, -1, path, -1, TRUE) != CSTR_EQUAL) {
-    CopyText(folder->path, kHeldPathSize, resolved);
-  }
-  return 0;
+  return ResolvePath(folder->handle, folder->path, kHeldPathSize);
 }
 
 // The folder of the mapped image by the system's own name for it, which on

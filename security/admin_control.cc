@@ -18,12 +18,6 @@ const ACCESS_MASK kChangeRights =
 const ACCESS_MASK kMoveRights = FILE_DELETE_CHILD | DELETE | WRITE_DAC |
                                 WRITE_OWNER | GENERIC_ALL | MAXIMUM_ALLOWED;
 
-bool IsWellKnown(PSID sid, WELL_KNOWN_SID_TYPE type) {
-  BYTE known[SECURITY_MAX_SID_SIZE];
-  DWORD size = sizeof known;
-  return CreateWellKnownSid(type, nullptr, known, &size) && EqualSid(sid, known);
-}
-
 bool IsTrustedInstaller(PSID sid) {
   // NT SERVICE\TrustedInstaller, which owns what Windows itself installs.
   SID_IDENTIFIER_AUTHORITY nt = SECURITY_NT_AUTHORITY;
@@ -39,8 +33,8 @@ bool IsTrustedInstaller(PSID sid) {
 }
 
 bool IsAdministrative(PSID sid) {
-  return IsWellKnown(sid, WinLocalSystemSid) ||
-         IsWellKnown(sid, WinBuiltinAdministratorsSid) || IsTrustedInstaller(sid);
+  return IsWellKnownSid(sid, WinLocalSystemSid) ||
+         IsWellKnownSid(sid, WinBuiltinAdministratorsSid) || IsTrustedInstaller(sid);
 }
 
 bool OnlyAdministratorsHold(PSECURITY_DESCRIPTOR descriptor, ACCESS_MASK rights) {
@@ -77,7 +71,7 @@ bool OnlyAdministratorsHold(PSECURITY_DESCRIPTOR descriptor, ACCESS_MASK rights)
     PSID sid = &ace->SidStart;
     // OWNER RIGHTS stands for the owner, an administrative one by now.
     if ((ace->Mask & rights) != 0 && !IsAdministrative(sid) &&
-        !IsWellKnown(sid, WinCreatorOwnerRightsSid)) {
+        !IsWellKnownSid(sid, WinCreatorOwnerRightsSid)) {
       return false;
     }
   }
@@ -107,14 +101,6 @@ bool OnlyAdministratorsCanChangeEntry(HANDLE entry) {
 
 bool OnlyAdministratorsCanMoveWithinEntry(HANDLE entry) {
   return JudgeEntry(entry, kMoveRights);
-}
-
-bool OnlyAdministratorsCanChangePath(const wchar_t* path) {
-  HANDLE entry = OpenEntry(path, READ_CONTROL | FILE_READ_ATTRIBUTES, kShareAll);
-  if (entry == INVALID_HANDLE_VALUE) return false;
-  bool only = !LeadsElsewhere(entry, path) && OnlyAdministratorsCanChangeEntry(entry);
-  CloseHandle(entry);
-  return only;
 }
 
 bool EveryEntryOnlyAdministrators(const HeldFolder& folder,

@@ -28,10 +28,6 @@ bool OnlyAdministratorsCanMoveWithin(PSECURITY_DESCRIPTOR descriptor);
 bool OnlyAdministratorsCanChangeEntry(HANDLE entry);
 bool OnlyAdministratorsCanMoveWithinEntry(HANDLE entry);
 
-// The same for the entry at path, opened on itself, which must be no link and
-// lead nowhere else.
-bool OnlyAdministratorsCanChangePath(const wchar_t* path);
-
 // Every entry of the held folder, other than the one whose identity is
 // skipped (this run's own copy; null for none), is no link and can be changed
 // by administrators alone. A program's own folder comes first in its DLL

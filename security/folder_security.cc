@@ -1,5 +1,7 @@
 #include "security/folder_security.h"
 
+#include "security/elevation.h"
+
 namespace {
 
 const DWORD kInherited = OBJECT_INHERIT_ACE | CONTAINER_INHERIT_ACE;
@@ -72,6 +74,7 @@ bool TokenIsAdministrator(HANDLE token) {
 }
 
 bool BuildTempSecurity(HANDLE token, FolderSecurity* security) {
+  if (TokenIsAdministrator(token)) return BuildAdministratorsSecurity(security);
   // The token's user; TOKEN_USER holds a SID of at most the largest size.
   union {
     TOKEN_USER user;
@@ -85,7 +88,6 @@ bool BuildTempSecurity(HANDLE token, FolderSecurity* security) {
       !WellKnownSid(WinCreatorOwnerRightsSid, &ownerRights)) {
     return false;
   }
-  if (TokenIsAdministrator(token)) return BuildAdministratorsSecurity(security);
   const Grant grants[] = {{system.bytes, kFullControl},
                           {administrators.bytes, kFullControl},
                           {user.user.User.Sid, kFullControl},
@@ -128,4 +130,9 @@ bool BuildOwnerSecurity(FolderSecurity* security) {
          InitializeSecurityDescriptor(descriptor, SECURITY_DESCRIPTOR_REVISION) &&
          CopySid(sizeof security->owner, security->owner, administrators.bytes) &&
          SetSecurityDescriptorOwner(descriptor, security->owner, FALSE);
+}
+
+SECURITY_DESCRIPTOR* RunOwnerSecurity(FolderSecurity* security) {
+  return RunIsElevated() && BuildOwnerSecurity(security) ? &security->descriptor
+                                                         : nullptr;
 }

@@ -15,13 +15,6 @@ bool ReadUser(HANDLE token, UserRecord* user) {
   return GetTokenInformation(token, TokenUser, user, size, &size) != FALSE;
 }
 
-bool IsWellKnown(PSID sid, WELL_KNOWN_SID_TYPE type) {
-  BYTE known[SECURITY_MAX_SID_SIZE];
-  DWORD size = sizeof known;
-  return CreateWellKnownSid(type, nullptr, known, &size) &&
-         EqualSid(sid, known);
-}
-
 }  // namespace
 
 bool BuildObjectSecurity(HANDLE token, DWORD rights, ObjectSecurity* security) {
@@ -67,8 +60,8 @@ bool OwnedLikeARun(HANDLE object, HANDLE token) {
       owner == nullptr) {
     return false;
   }
-  if (IsWellKnown(owner, WinBuiltinAdministratorsSid) ||
-      IsWellKnown(owner, WinLocalSystemSid)) {
+  if (IsWellKnownSid(owner, WinBuiltinAdministratorsSid) ||
+      IsWellKnownSid(owner, WinLocalSystemSid)) {
     return true;
   }
   UserRecord user;

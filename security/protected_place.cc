@@ -82,12 +82,9 @@ bool UseOwnFolder(HeldFolder* place, const wchar_t** refusal) {
     *refusal = L"the machine's application data folder cannot be had";
     return false;
   }
-  wchar_t named[kHeldPathSize];
-  CopyText(named, kHeldPathSize, place->path);
   data[lstrlenW(data) - 1] = 0;  // the backslash the shell's folder ends in
   if (!HoldPath(data, &parent, refusal)) {
     ReleaseHeldFolder(&parent);
-    CopyText(place->path, kHeldPathSize, named);
     return false;
   }
   FolderSecurity security;
@@ -101,7 +98,6 @@ bool UseOwnFolder(HeldFolder* place, const wchar_t** refusal) {
     error = HoldExistingFolder(&parent, kOwnFolder, kAccess, kSharing, place);
   }
   ReleaseHeldFolder(&parent);
-  CopyText(place->path, kHeldPathSize, named);
   // Made now with its descriptor, or found and controlled by administrators
   // alone: a standard user may have made the name first.
   *refusal = kNotOpened;

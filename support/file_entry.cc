@@ -152,6 +152,16 @@ bool FinalPath(HANDLE entry, wchar_t* out, size_t cap) {
   return false;
 }
 
+DWORD ResolvePath(HANDLE entry, wchar_t* path, size_t cap) {
+  wchar_t resolved[kRawFinalPathSize];
+  if (!FinalPath(entry, resolved, cap < kRawFinalPathSize ? cap : kRawFinalPathSize)) {
+    DWORD error = GetLastError();
+    return error != 0 ? error : ERROR_FILENAME_EXCED_RANGE;
+  }
+  if (!SameText(resolved, path)) CopyText(path, cap, resolved);
+  return 0;
+}
+
 bool DeleteThroughHandle(HANDLE entry) {
   DWORD flags = kDispositionDelete | kDispositionPosixSemantics |
                 kDispositionIgnoreReadOnly;

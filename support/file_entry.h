@@ -59,6 +59,11 @@ bool SameEntry(const BY_HANDLE_FILE_INFORMATION& a,
 // or does not fit in cap units.
 bool FinalPath(HANDLE entry, wchar_t* out, size_t cap);
 
+// Replaces path (cap units) with where the open entry really lies, every link
+// followed, unless that differs only in letter case. 0, or why it could not
+// be read; the path then stays as it is.
+DWORD ResolvePath(HANDLE entry, wchar_t* path, size_t cap);
+
 // Marks the open entry (opened with DELETE and FILE_WRITE_ATTRIBUTES) for
 // deletion; the name goes when the last handle closes, or at once where the
 // system has POSIX semantics, read-only or not. An entry that cannot go (a

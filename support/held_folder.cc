@@ -161,20 +161,23 @@ bool OpenedAsItself(const HeldFolder& folder, const wchar_t* name, HANDLE entry)
   return !HandleIsLink(entry) && IsNamedIn(folder.handle, name, entry);
 }
 
-bool DeleteInFolder(const HeldFolder& folder, const wchar_t* name,
-                    const BY_HANDLE_FILE_INFORMATION* identity) {
+DWORD DeleteInFolder(const HeldFolder& folder, const wchar_t* name,
+                     const BY_HANDLE_FILE_INFORMATION* identity) {
   HANDLE entry = INVALID_HANDLE_VALUE;
-  if (OpenInFolder(&folder, name, kDeleteAccess, kShareAll, FILE_OPEN, 0,
-                   nullptr, &entry) != 0) {
-    return false;
-  }
+  DWORD error = OpenInFolder(&folder, name, kDeleteAccess, kShareAll, FILE_OPEN,
+                             0, nullptr, &entry);
+  if (error != 0) return error;
   BY_HANDLE_FILE_INFORMATION info;
-  bool same = identity == nullptr || (GetFileInformationByHandle(entry, &info) &&
-                                      SameEntry(info, *identity));
-  bool deleted = same && (HandleIsLink(entry) || OpenedAsItself(folder, name, entry)) &&
-                 DeleteThroughHandle(entry);
+  if (identity != nullptr && (!GetFileInformationByHandle(entry, &info) ||
+                              !SameEntry(info, *identity))) {
+    error = ERROR_FILE_INVALID;
+  } else if (!HandleIsLink(entry) && !OpenedAsItself(folder, name, entry)) {
+    error = kReparsePointEncountered;  // it could only be reached through it
+  } else if (!DeleteThroughHandle(entry)) {
+    error = GetLastError();
+  }
   CloseHandle(entry);
-  return deleted;
+  return error;
 }
 
 DWORD HoldFolderAsNamed(const wchar_t* path, HeldFolder* held) {

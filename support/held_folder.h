@@ -67,9 +67,11 @@ bool OpenedAsItself(const HeldFolder& folder, const wchar_t* name, HANDLE entry)
 
 // Deletes name in folder through a handle on the entry itself, only if it
 // is that entry (a link goes as the link) and, with an identity, only if it is
-// still that file or folder. True when it went.
-bool DeleteInFolder(const HeldFolder& folder, const wchar_t* name,
-                    const BY_HANDLE_FILE_INFORMATION* identity);
+// still that file or folder. 0 when it went; otherwise the system's error
+// code (ERROR_FILE_NOT_FOUND for no such name), ERROR_REPARSE_POINT_ENCOUNTERED
+// for a name that leads elsewhere, or ERROR_FILE_INVALID for another file.
+DWORD DeleteInFolder(const HeldFolder& folder, const wchar_t* name,
+                     const BY_HANDLE_FILE_INFORMATION* identity);
 
 // Holds the folder at path as the name leads to it now, links followed:
 // the extractor's own folder, which the user chose. 0, or the system's

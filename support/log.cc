@@ -5,7 +5,6 @@
 #include <cstdarg>
 
 #include "support/errors.h"
-#include "support/file_entry.h"
 #include "support/file_util.h"
 #include "support/held_folder.h"
 #include "support/text.h"
