@@ -48,11 +48,27 @@ TEST_F(FileUtilTest, ReadFileContentsReportsEachFailureWithTheErrorIcon) {
   std::wstring missing = scratch / L"missing.txt";
   std::wstring empty = scratch / L"empty.txt";
   WriteBytes(empty, "");
+  // Sparse files whose size, with the zeros added, would wrap the block to a
+  // few bytes: just under 4 GiB, and past it.
+  std::wstring huge = scratch / L"huge.txt";
+  auto sizeTo = [&](LONGLONG size) {
+    HANDLE file = CreateFileW(huge.c_str(), GENERIC_WRITE, 0, nullptr,
+                              CREATE_ALWAYS, 0, nullptr);
+    LARGE_INTEGER end;
+    end.QuadPart = size;
+    bool sized = SetFilePointerEx(file, end, nullptr, FILE_BEGIN) && SetEndOfFile(file);
+    CloseHandle(file);
+    return sized;
+  };
   EXPECT_EQ(nullptr, ReadFileContents(missing.c_str()));
   EXPECT_EQ(nullptr, ReadFileContents(empty.c_str()));
+  ASSERT_TRUE(sizeTo(0xFFFFFFFELL));
+  EXPECT_EQ(nullptr, ReadFileContents(huge.c_str()));
+  ASSERT_TRUE(sizeTo(0x100000001LL));
+  EXPECT_EQ(nullptr, ReadFileContents(huge.c_str()));
   EXPECT_EQ((std::vector<std::wstring>{
                 L"Could not open file \"" + missing + L"\"",
-                L"ReadFileContents empty"}),
+                L"ReadFileContents empty", L"Memory error", L"Memory error"}),
             boxes.Texts());
   EXPECT_EQ(UINT(MB_OK | MB_ICONERROR), boxes.boxes[1].flags);
   EXPECT_EQ(1, errorShown);
