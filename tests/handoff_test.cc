@@ -54,9 +54,7 @@ class SetupStandin {
                             (folder + L"\\records.txt").c_str());
     std::wstring command =
         L"\"" + ProgramFolder() + L"\\..\\testkit\\InstallTalvorn.exe\"";
-    STARTUPINFOW startup = {sizeof startup};
-    started_ = CreateProcessW(nullptr, &command[0], nullptr, nullptr, FALSE, 0,
-                              nullptr, folder.c_str(), &startup, &process_);
+    started_ = StartProcess(command, folder.c_str(), &process_);
     SetEnvironmentVariableW(L"TALVORN_SETUP_SCRIPT", nullptr);
     SetEnvironmentVariableW(L"TALVORN_RECORD_FILE", nullptr);
   }

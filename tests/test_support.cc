@@ -1,5 +1,6 @@
 #include "tests/test_support.h"
 
+#include <cstdio>
 #include <filesystem>
 #include <functional>
 #include <fstream>
@@ -127,15 +128,26 @@ std::wstring UnixName(const std::wstring& path) {
 }
 }  // namespace
 
+bool StartProcess(std::wstring command, const wchar_t* directory,
+                  PROCESS_INFORMATION* process) {
+  STARTUPINFOW startup = {sizeof startup};
+  for (int attempt = 1; attempt <= 3; ++attempt) {
+    if (CreateProcessW(nullptr, &command[0], nullptr, nullptr, FALSE, 0, nullptr,
+                       directory, &startup, process)) {
+      return true;
+    }
+    std::fprintf(stderr, "starting a process failed (try %d of 3): error %lu\n",
+                 attempt, GetLastError());
+    Sleep(500);
+  }
+  return false;
+}
+
 // Wine starts a host program named by its Unix path, but its handle does not
 // follow that program: the command is done once `done` says so (within 10 s).
-bool RunHostCommand(std::wstring command, const std::function<bool()>& done) {
-  STARTUPINFOW startup = {sizeof startup};
+bool RunHostCommand(const std::wstring& command, const std::function<bool()>& done) {
   PROCESS_INFORMATION process = {};
-  if (!CreateProcessW(nullptr, &command[0], nullptr, nullptr, FALSE, 0, nullptr,
-                      nullptr, &startup, &process)) {
-    return false;
-  }
+  if (!StartProcess(command, nullptr, &process)) return false;
   CloseHandle(process.hProcess);
   CloseHandle(process.hThread);
   for (int i = 0; i < 1000; ++i, Sleep(10)) {

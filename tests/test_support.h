@@ -79,6 +79,12 @@ std::wstring ProgramFolder();
 // The log's lines (UTF-16LE after the byte-order mark), split at "\r\n".
 std::vector<std::wstring> ReadLogLines(const std::wstring& path);
 void RemoveTree(const std::wstring& path);  // a link itself, never through it
+// CreateProcessW of command (no handles inherited), tried up to three times:
+// once in a long while (seen once in CI) Wine refuses to start a process, and
+// a second try tells that apart from a real fault, which fails every time.
+// Each refusal is printed with its error.
+bool StartProcess(std::wstring command, const wchar_t* directory,
+                  PROCESS_INFORMATION* process);
 // A Unix symbolic link at link to target (Windows paths), made by the host's
 // ln: Wine can make none through Win32. Win32 then sees a link to a folder
 // as a reparse point, and one to a file as that file.

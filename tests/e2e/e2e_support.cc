@@ -1,7 +1,6 @@
 #include "tests/e2e/e2e_support.h"
 
 #include <atomic>
-#include <cstdio>
 #include <fstream>
 #include <sstream>
 #include <thread>
@@ -144,23 +143,8 @@ Outcome EndToEndTest::Start(const Scenario& scenario) {
   });
 
   Outcome run;
-  STARTUPINFOW startup = {sizeof startup};
   PROCESS_INFORMATION process = {};
-  std::vector<wchar_t> line(command.begin(), command.end());
-  line.push_back(0);
-  // Once in a long while (seen once in CI, 0.4 s into a test) Wine refuses
-  // to start a process; a second try tells that apart from a real fault,
-  // which fails every time.
-  bool started = false;
-  for (int attempt = 1; attempt <= 3 && !started; ++attempt) {
-    started = CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, 0,
-                             nullptr, start.c_str(), &startup, &process);
-    if (!started) {
-      std::fprintf(stderr, "starting the robot failed (try %d of 3): error %lu\n",
-                   attempt, GetLastError());
-      Sleep(500);
-    }
-  }
+  bool started = StartProcess(command, start.c_str(), &process);
   if (started) {
     WaitForSingleObject(process.hProcess, scenario.timeoutMs + 30000);
     GetExitCodeProcess(process.hProcess, &run.exitCode);
