@@ -21,12 +21,8 @@ DWORD ShellProcess() {
 }
 
 bool IsServiceAccount(HANDLE token) {
-  union {
-    TOKEN_USER user;
-    BYTE bytes[sizeof(TOKEN_USER) + SECURITY_MAX_SID_SIZE];
-  } user;
-  DWORD size = sizeof user;
-  if (!GetTokenInformation(token, TokenUser, &user, size, &size)) return true;
+  TokenUserRecord user;
+  if (!ReadTokenUser(token, &user)) return true;
   for (WELL_KNOWN_SID_TYPE type :
        {WinLocalSystemSid, WinLocalServiceSid, WinNetworkServiceSid}) {
     if (IsWellKnownSid(user.user.User.Sid, type)) return true;

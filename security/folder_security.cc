@@ -15,6 +15,18 @@ bool WellKnownSid(WELL_KNOWN_SID_TYPE type, Sid* sid) {
   return CreateWellKnownSid(type, nullptr, sid->bytes, &size) != FALSE;
 }
 
+// Whom the descriptors name.
+struct Sids {
+  Sid system, administrators, users, ownerRights;
+};
+
+bool LoadSids(Sids* sids) {
+  return WellKnownSid(WinLocalSystemSid, &sids->system) &&
+         WellKnownSid(WinBuiltinAdministratorsSid, &sids->administrators) &&
+         WellKnownSid(WinBuiltinUsersSid, &sids->users) &&
+         WellKnownSid(WinCreatorOwnerRightsSid, &sids->ownerRights);
+}
+
 struct Grant {
   PSID sid;
   DWORD rights;
@@ -73,54 +85,40 @@ bool TokenIsAdministrator(HANDLE token) {
   return enabled;
 }
 
+bool ReadTokenUser(HANDLE token, TokenUserRecord* user) {
+  DWORD size = sizeof *user;
+  return GetTokenInformation(token, TokenUser, user, size, &size) != FALSE;
+}
+
 bool BuildTempSecurity(HANDLE token, FolderSecurity* security) {
   if (TokenIsAdministrator(token)) return BuildAdministratorsSecurity(security);
-  // The token's user; TOKEN_USER holds a SID of at most the largest size.
-  union {
-    TOKEN_USER user;
-    BYTE bytes[sizeof(TOKEN_USER) + SECURITY_MAX_SID_SIZE];
-  } user;
-  DWORD size = sizeof user;
-  Sid system, administrators, ownerRights;
-  if (!GetTokenInformation(token, TokenUser, &user, size, &size) ||
-      !WellKnownSid(WinLocalSystemSid, &system) ||
-      !WellKnownSid(WinBuiltinAdministratorsSid, &administrators) ||
-      !WellKnownSid(WinCreatorOwnerRightsSid, &ownerRights)) {
-    return false;
-  }
-  const Grant grants[] = {{system.bytes, kFullControl},
-                          {administrators.bytes, kFullControl},
+  TokenUserRecord user;
+  Sids sids;
+  if (!ReadTokenUser(token, &user) || !LoadSids(&sids)) return false;
+  const Grant grants[] = {{sids.system.bytes, kFullControl},
+                          {sids.administrators.bytes, kFullControl},
                           {user.user.User.Sid, kFullControl},
-                          {ownerRights.bytes, kReadAndExecute}};
+                          {sids.ownerRights.bytes, kReadAndExecute}};
   return Build(grants, 4, nullptr, security);
 }
 
 bool BuildAdministratorsSecurity(FolderSecurity* security) {
-  Sid system, administrators, ownerRights;
-  if (!WellKnownSid(WinLocalSystemSid, &system) ||
-      !WellKnownSid(WinBuiltinAdministratorsSid, &administrators) ||
-      !WellKnownSid(WinCreatorOwnerRightsSid, &ownerRights)) {
-    return false;
-  }
-  const Grant grants[] = {{system.bytes, kFullControl},
-                          {administrators.bytes, kFullControl},
-                          {ownerRights.bytes, READ_CONTROL}};
-  return Build(grants, 3, administrators.bytes, security);
+  Sids sids;
+  if (!LoadSids(&sids)) return false;
+  const Grant grants[] = {{sids.system.bytes, kFullControl},
+                          {sids.administrators.bytes, kFullControl},
+                          {sids.ownerRights.bytes, READ_CONTROL}};
+  return Build(grants, 3, sids.administrators.bytes, security);
 }
 
 bool BuildInstallFolderSecurity(FolderSecurity* security) {
-  Sid system, administrators, users, ownerRights;
-  if (!WellKnownSid(WinLocalSystemSid, &system) ||
-      !WellKnownSid(WinBuiltinAdministratorsSid, &administrators) ||
-      !WellKnownSid(WinBuiltinUsersSid, &users) ||
-      !WellKnownSid(WinCreatorOwnerRightsSid, &ownerRights)) {
-    return false;
-  }
-  const Grant grants[] = {{system.bytes, kFullControl},
-                          {administrators.bytes, kFullControl},
-                          {users.bytes, kReadAndExecute},
-                          {ownerRights.bytes, kReadAndExecute}};
-  return Build(grants, 4, administrators.bytes, security);
+  Sids sids;
+  if (!LoadSids(&sids)) return false;
+  const Grant grants[] = {{sids.system.bytes, kFullControl},
+                          {sids.administrators.bytes, kFullControl},
+                          {sids.users.bytes, kReadAndExecute},
+                          {sids.ownerRights.bytes, kReadAndExecute}};
+  return Build(grants, 4, sids.administrators.bytes, security);
 }
 
 bool BuildOwnerSecurity(FolderSecurity* security) {

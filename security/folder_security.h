@@ -20,6 +20,14 @@ struct FolderSecurity {
   BYTE owner[SECURITY_MAX_SID_SIZE];
 };
 
+// A token's user: TOKEN_USER with room for a SID of the largest size.
+union TokenUserRecord {
+  TOKEN_USER user;
+  BYTE bytes[sizeof(TOKEN_USER) + SECURITY_MAX_SID_SIZE];
+};
+// Reads it from a token opened with TOKEN_QUERY.
+bool ReadTokenUser(HANDLE token, TokenUserRecord* user);
+
 // True when the token holds the Administrators group enabled (not only for
 // deny, as a filtered token of an administrator does): the run is elevated.
 bool TokenIsAdministrator(HANDLE token);

@@ -2,28 +2,13 @@
 
 #include "security/folder_security.h"
 
-namespace {
-
-// TOKEN_USER holds a SID of at most the largest size.
-union UserRecord {
-  TOKEN_USER user;
-  BYTE bytes[sizeof(TOKEN_USER) + SECURITY_MAX_SID_SIZE];
-};
-
-bool ReadUser(HANDLE token, UserRecord* user) {
-  DWORD size = sizeof *user;
-  return GetTokenInformation(token, TokenUser, user, size, &size) != FALSE;
-}
-
-}  // namespace
-
 bool BuildObjectSecurity(HANDLE token, DWORD rights, ObjectSecurity* security) {
-  UserRecord user;
+  TokenUserRecord user;
   BYTE system[SECURITY_MAX_SID_SIZE];
   BYTE administrators[SECURITY_MAX_SID_SIZE];
   DWORD systemSize = sizeof system;
   DWORD administratorsSize = sizeof administrators;
-  if (!ReadUser(token, &user) ||
+  if (!ReadTokenUser(token, &user) ||
       !CreateWellKnownSid(WinLocalSystemSid, nullptr, system, &systemSize) ||
       !CreateWellKnownSid(WinBuiltinAdministratorsSid, nullptr, administrators,
                           &administratorsSize)) {
@@ -64,7 +49,7 @@ bool OwnedLikeARun(HANDLE object, HANDLE token) {
       IsWellKnownSid(owner, WinLocalSystemSid)) {
     return true;
   }
-  UserRecord user;
-  return !TokenIsAdministrator(token) && ReadUser(token, &user) &&
+  TokenUserRecord user;
+  return !TokenIsAdministrator(token) && ReadTokenUser(token, &user) &&
          EqualSid(owner, user.user.User.Sid);
 }

@@ -7,6 +7,7 @@
 #include "support/errors.h"
 #include "support/file_util.h"
 #include "support/held_folder.h"
+#include "support/ntdll.h"
 #include "support/text.h"
 
 int logAttempted = 0;
@@ -128,9 +129,7 @@ void MakeLog() {
     return;
   }
   logMade = GetFileInformationByHandle(logHandle, &logIdentity) != FALSE;
-  // Looked up rather than imported: the exe imports nothing from ntdll.
-  ntWriteFile = reinterpret_cast<NtWriteFileFn>(reinterpret_cast<void*>(
-      GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "NtWriteFile")));
+  ntWriteFile = NtdllCall<NtWriteFileFn>("NtWriteFile");
   StartFlusher();
   static const unsigned char kByteOrderMark[2] = {0xFF, 0xFE};
   WriteBytes(kByteOrderMark, sizeof kByteOrderMark);

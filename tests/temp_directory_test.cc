@@ -107,11 +107,8 @@ TEST_F(TempDirectoryTest, TheTempDirectoryDescriptorDependsOnTheToken) {
   HANDLE standard = nullptr;
   ASSERT_TRUE(CreateRestrictedToken(process, 0, 1, &denyOnly, 0, nullptr, 0,
                                     nullptr, &standard));
-  union {
-    TOKEN_USER user;
-    BYTE bytes[sizeof(TOKEN_USER) + SECURITY_MAX_SID_SIZE];
-  } user;
-  ASSERT_TRUE(GetTokenInformation(process, TokenUser, &user, sizeof user, &size));
+  TokenUserRecord user;
+  ASSERT_TRUE(ReadTokenUser(process, &user));
 
   const DWORD kReadAndRun = FILE_GENERIC_READ | FILE_GENERIC_EXECUTE;
   const struct {

@@ -10,6 +10,8 @@
 #include <atomic>
 #include <thread>
 
+#include "security/folder_security.h"
+
 namespace {
 
 class HandoffEndToEndTest : public EndToEndTest {
@@ -103,12 +105,8 @@ TEST_F(HandoffEndToEndTest, ASecondCopyStartedMeanwhileDoesNothing) {
 TEST_F(HandoffEndToEndTest, ASquattedSingleRunNameDoesNotStopTheRun) {
   HANDLE token = nullptr;
   ASSERT_TRUE(OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token));
-  union {
-    TOKEN_USER user;
-    BYTE bytes[sizeof(TOKEN_USER) + SECURITY_MAX_SID_SIZE];
-  } user;
-  DWORD size = sizeof user;
-  ASSERT_TRUE(GetTokenInformation(token, TokenUser, &user, size, &size));
+  TokenUserRecord user;
+  ASSERT_TRUE(ReadTokenUser(token, &user));
   CloseHandle(token);
   wchar_t* sid = nullptr;
   ASSERT_TRUE(ConvertSidToStringSidW(user.user.User.Sid, &sid));
