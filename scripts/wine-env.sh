@@ -13,10 +13,14 @@ TALVORN_ARCH=$(sed -n 's/^TALVORN_ARCH:[A-Z]*=//p' "$talvorn_build/CMakeCache.tx
 export TALVORN_ARCH
 export WINEPREFIX="$talvorn_build/wineprefix"
 export WINEDEBUG=-all
+# Either way "wine" starts Wine in a fixed address-space layout
+# (testkit/fixed-layout), so that no process fails to start at random.
+talvorn_source=$(sed -n 's/^CMAKE_HOME_DIRECTORY:[A-Z]*=//p' "$talvorn_build/CMakeCache.txt")
 if [ "$TALVORN_ARCH" = x64 ]; then
-  talvorn_source=$(sed -n 's/^CMAKE_HOME_DIRECTORY:[A-Z]*=//p' "$talvorn_build/CMakeCache.txt")
   export PATH="$talvorn_source/testkit/wine64:$PATH"
   export WINEARCH=win64 WINELOADER=/usr/lib/wine/wine64
+else
+  export PATH="$talvorn_source/testkit/wine32:$PATH"
 fi
 # Wine keeps a built-in zlib1.dll loaded in every GUI process and would hand it
 # back even for a load by full path; preferring native files makes it load the

@@ -72,7 +72,12 @@ void EndToEndTest::SetUp() {
   CreateDirectoryW(folder.c_str(), nullptr);
 }
 
-void EndToEndTest::TearDown() { ClearInstallLocations(); }
+void EndToEndTest::TearDown() {
+  if (HasFailure()) {
+    for (const std::string& line : lastRun_) printf("  run: %s\n", line.c_str());
+  }
+  ClearInstallLocations();
+}
 
 std::wstring EndToEndTest::ProgramFilesInstall() {
   wchar_t programFiles[kFolderPathSize];
@@ -169,7 +174,9 @@ Outcome EndToEndTest::Start(const Scenario& scenario) {
     fields.resize(5);
     run.boxes.push_back({fields[0], fields[1], fields[2], fields[3], fields[4]});
   }
+  lastRun_.clear();
   for (const std::string& line : Lines(recordFile)) {
+    lastRun_.push_back("record " + line);
     Record record;
     for (const std::string& field : Split(line, '\t')) {
       size_t equals = field.find('=');
@@ -180,6 +187,7 @@ Outcome EndToEndTest::Start(const Scenario& scenario) {
     run.records.push_back(record);
   }
   run.log = ReadLogLines(kept);
+  for (const std::wstring& line : run.log) lastRun_.push_back("log " + Narrow(line));
   run.logLeft = PathExists(log);
   run.tmpLeft = PathExists(folder + L"\\tmp-1");
   return run;

@@ -66,4 +66,9 @@ class EndToEndTest : public ::testing::Test {
   std::wstring folder;  // where the extractor runs
   // The stand-ins' records, written while a run goes on.
   std::wstring RecordFile() const { return scratch / L"records.txt"; }
+
+ private:
+  // The last run's log and records, printed when the test fails: a run that
+  // went wrong only on another machine is then read from its output.
+  std::vector<std::string> lastRun_;
 };
