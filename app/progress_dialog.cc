@@ -23,9 +23,8 @@ void RunWorkSequence(HWND dialog) {
   // Held from its creation to its removal; after a failure it stays held
   // until the process ends.
   HeldFolder tempDirectory;
-  wchar_t extractorFolder[kPathSize] = {};
   try {
-    if (ExtractPayload(&tempDirectory, extractorFolder) < 1) {
+    if (ExtractPayload(&tempDirectory) < 1) {
       EndDialog(dialog, 0);
       return;
     }

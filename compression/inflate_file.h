@@ -13,7 +13,3 @@ const DWORD kInflateBufferSize = 100000;
 // run from a damaged payload.
 int unzipFrom(HANDLE file, const uint8_t* source, int32_t sourceLength);
 
-// True when the file, read from its start, holds exactly what the stream
-// inflates to. Nothing is reported: a stream that does not decode is a
-// difference. The file must be open for reading.
-bool InflatedMatches(HANDLE file, const uint8_t* source, int32_t sourceLength);

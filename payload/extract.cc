@@ -84,21 +84,19 @@ int PayloadMissing(const wchar_t* text) {
 
 }  // namespace
 
-int ExtractPayload(HeldFolder* tempDirectory, wchar_t* extractorFolder) {
+int ExtractPayload(HeldFolder* tempDirectory) {
   InitHeldFolder(tempDirectory);
   wchar_t modulePath[kPathSize];
   GetModulePath(modulePath);
   if (modulePath[0] == 0) {
     // Without its own path (or with a cut one) the extractor would put its
     // log and tmp-n in some other folder: stop before anything is written.
-    extractorFolder[0] = 0;
     return PayloadMissing(L"Error finding installer application");
   }
   // Held since the run started: the log and tmp-n are made relative to it.
   HoldOwnFolder();
   const HeldFolder& folder = OwnFolder();
   DWORD unresolved = OwnFolderError();
-  CopyText(extractorFolder, kPathSize, folder.path);
   OpenExtractionLogIn(folder);
   LogLineA(kBuildDate);
   LogLine(modulePath);
@@ -110,7 +108,7 @@ int ExtractPayload(HeldFolder* tempDirectory, wchar_t* extractorFolder) {
   if (unresolved != 0) {
     LogFormat(L"Where %s lies could not be read (error %d): the run goes on "
               L"with the path as given",
-              extractorFolder, static_cast<int>(unresolved));
+              folder.path, static_cast<int>(unresolved));
   }
   if (error != 0) {
     LogFormat(L"Temporary directory %s could not be made: error %d",

@@ -15,12 +15,11 @@ const int kPayloadResourceId = 100;
 // The module whose resources hold the payload; the entry point sets it.
 extern HINSTANCE instanceHandle;
 
-// Fills extractorFolder (kPathSize units) with where the extractor's held
-// folder lies (payload/own_folder.h), opens the log there, makes tmp-n and
-// holds it in tempDirectory, and unpacks every entry. Returns the entry count (0 for an
-// archive without entries) or -1 when the payload resource is missing. Other
-// failures raise a CException.
-int ExtractPayload(HeldFolder* tempDirectory, wchar_t* extractorFolder);
+// Opens the log in the extractor's held folder (payload/own_folder.h), makes
+// tmp-n and holds it in tempDirectory, and unpacks every entry. Returns the
+// entry count (0 for an archive without entries) or -1 when the payload
+// resource is missing. Other failures raise a CException.
+int ExtractPayload(HeldFolder* tempDirectory);
 
 // Unpacks the entries of the area [archive, archive + length) into the held
 // destDir, each entry made relative to it. Unheld (it could not be made),

@@ -22,7 +22,7 @@ if [ "$TALVORN_ARCH" = x64 ]; then
 else
   export PATH="$talvorn_source/testkit/wine32:$PATH"
 fi
-setarch "$(uname -m)" -R true </dev/null >/dev/null 2>&1 ||
+"$talvorn_source/testkit/fixed-layout" ||
   echo "== This kernel refuses a fixed address-space layout (setarch -R): under Wine a process may now and then fail to start" >&2
 # Wine keeps a built-in zlib1.dll loaded in every GUI process and would hand it
 # back even for a load by full path; preferring native files makes it load the

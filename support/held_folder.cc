@@ -157,10 +157,6 @@ DWORD HoldExistingFolder(const HeldFolder* parent, const wchar_t* name,
   return 0;
 }
 
-bool OpenedAsItself(const HeldFolder& folder, const wchar_t* name, HANDLE entry) {
-  return !HandleIsLink(entry) && IsNamedIn(folder.handle, name, entry);
-}
-
 DWORD DeleteInFolder(const HeldFolder& folder, const wchar_t* name,
                      const BY_HANDLE_FILE_INFORMATION* identity) {
   HANDLE entry = INVALID_HANDLE_VALUE;
@@ -171,7 +167,7 @@ DWORD DeleteInFolder(const HeldFolder& folder, const wchar_t* name,
   if (identity != nullptr && (!GetFileInformationByHandle(entry, &info) ||
                               !SameEntry(info, *identity))) {
     error = ERROR_FILE_INVALID;
-  } else if (!HandleIsLink(entry) && !OpenedAsItself(folder, name, entry)) {
+  } else if (!HandleIsLink(entry) && !IsNamedIn(folder.handle, name, entry)) {
     error = kReparsePointEncountered;  // it could only be reached through it
   } else if (!DeleteThroughHandle(entry)) {
     error = GetLastError();

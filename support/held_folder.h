@@ -59,12 +59,6 @@ FolderMade MakeHeldFolder(const HeldFolder* parent, const wchar_t* name,
 DWORD HoldExistingFolder(const HeldFolder* parent, const wchar_t* name,
                          ACCESS_MASK access, ULONG sharing, HeldFolder* held);
 
-// True when entry, opened as name in folder, is that entry itself: no link,
-// and named on its volume as the folder with the name added (Wine opens a
-// link to a file as its target and shows it as a plain file). What cannot be
-// told counts as elsewhere.
-bool OpenedAsItself(const HeldFolder& folder, const wchar_t* name, HANDLE entry);
-
 // Deletes name in folder through a handle on the entry itself, only if it
 // is that entry (a link goes as the link) and, with an identity, only if it is
 // still that file or folder. 0 when it went; otherwise the system's error

@@ -4,11 +4,52 @@
 #include "tests/completion_support.h"
 
 #include <sddl.h>
+#include <winternl.h>
+
+#include <functional>
 
 #include "support/errors.h"
 #include "support/file_entry.h"
+#include "support/ntdll.h"
 
 namespace {
+
+// Every open the run makes, seen first by the test: a status to answer
+// with, or 0 to let it through.
+struct Open {
+  std::wstring name;
+  HANDLE root;
+  ACCESS_MASK access;
+  ULONG sharing, disposition;
+};
+std::function<NTSTATUS(const Open&)> onOpen;
+seams::CreateFileFn realCreateFile = nullptr;
+
+NTSTATUS NTAPI SpyCreateFile(PHANDLE handle, ACCESS_MASK access,
+                             POBJECT_ATTRIBUTES object, PIO_STATUS_BLOCK status,
+                             PLARGE_INTEGER size, ULONG attributes, ULONG sharing,
+                             ULONG disposition, ULONG options, PVOID ea, ULONG eaSize) {
+  Open open{std::wstring(object->ObjectName->Buffer,
+                         object->ObjectName->Length / sizeof(wchar_t)),
+            object->RootDirectory, access, sharing, disposition};
+  NTSTATUS answer = onOpen ? onOpen(open) : 0;
+  if (answer != 0) return answer;
+  return realCreateFile(handle, access, object, status, size, attributes, sharing,
+                        disposition, options, ea, eaSize);
+}
+
+// Puts the spy between the run and NtCreateFile while alive.
+struct OpenSpy {
+  explicit OpenSpy(std::function<NTSTATUS(const Open&)> decide) {
+    realCreateFile = NtdllCall<seams::CreateFileFn>("NtCreateFile");
+    onOpen = std::move(decide);
+    seams::createFile = SpyCreateFile;
+  }
+  ~OpenSpy() {
+    seams::createFile = realCreateFile;
+    onOpen = nullptr;
+  }
+};
 
 // A C:\Talvorn left by an earlier version inherits from C:\ that
 // Authenticated Users may modify it. The basic install protects it and

@@ -74,7 +74,7 @@ TEST_F(CompletionTest, ProgramFilesComesBeforeTheFixedFolder) {
 // its Unix user's: an administrators' copy comes from the judge's seam.
 TEST_F(CompletionTest, OnlyWhatAdministratorsControlStartsElevated) {
   static std::wstring owner;
-  seams::entrySecurity = [](HANDLE) -> PSECURITY_DESCRIPTOR {
+  const seams::EntrySecurityFn ownedBy = [](HANDLE) -> PSECURITY_DESCRIPTOR {
     PSECURITY_DESCRIPTOR descriptor = nullptr;
     ConvertStringSecurityDescriptorToSecurityDescriptorW(
         (L"O:" + owner + L"D:(A;;FA;;;SY)(A;;FA;;;BA)(A;;0x1200a9;;;OW)").c_str(),
@@ -108,7 +108,7 @@ TEST_F(CompletionTest, OnlyWhatAdministratorsControlStartsElevated) {
     ClearInstallLocations();
     ReleaseInstallFolder();
     owner = c.owner;
-    if (c.owner.empty()) seams::entrySecurity = ReadEntrySecurity;
+    seams::entrySecurity = c.owner.empty() ? ReadEntrySecurity : ownedBy;
     if (c.planted == nullptr) {
       Install(ProgramFilesInstall());
     } else {

@@ -12,6 +12,7 @@
 #include "payload/own_folder.h"
 #include "support/errors.h"
 #include "support/file_entry.h"
+#include "support/file_util.h"
 #include "support/log.h"
 #include "support/seams.h"
 
@@ -90,6 +91,24 @@ ScratchFolder::~ScratchFolder() { RemoveTree(path_); }
 
 // The tests' own clean-up, independent of the code under test: clears
 // read-only marks and never follows links.
+void KeepWineDesktop() {
+  static HWND keeper = CreateWindowExW(0, L"STATIC", L"", WS_POPUP, 0, 0, 1, 1,
+                                       nullptr, nullptr, nullptr, nullptr);
+  (void)keeper;
+}
+
+std::wstring ProgramFilesInstall() {
+  wchar_t folder[kFolderPathSize];
+  GetProgramFilesFolder(folder);
+  return std::wstring(folder) + L"Talvorn";
+}
+
+void ClearInstallLocations() {
+  RegDeleteKeyW(HKEY_LOCAL_MACHINE, L"Software\\Talvorn");
+  RemoveTree(L"C:\\Talvorn");
+  RemoveTree(ProgramFilesInstall());
+}
+
 void RemoveTree(const std::wstring& path) {
   DWORD attributes = GetFileAttributesW(path.c_str());
   if (attributes == INVALID_FILE_ATTRIBUTES) return;

@@ -93,6 +93,14 @@ void RemoveUnixLink(const std::wstring& link);
 // Removes what is at link (a folder with what is in it, whoever holds it: the
 // host does not ask Wine) and makes it a Unix link to target.
 bool ReplaceWithUnixLink(const std::wstring& link, const std::wstring& target);
+// Wine starts its desktop process (the signed-in user's shell) for the first
+// window on the desktop; a window of the test's own keeps it alive for the
+// test program's life, so it is no program of a run under test.
+void KeepWineDesktop();
+// <program files>\Talvorn, and the install locations cleared:
+// HKLM\Software\Talvorn, <program files>\Talvorn and C:\Talvorn.
+std::wstring ProgramFilesInstall();
+void ClearInstallLocations();
 // This thread acts with a standard user's token from here on (this process's
 // with Administrators for deny only), until RevertToSelf.
 bool ActAsStandardUser();

@@ -61,12 +61,7 @@ std::vector<Record> Outcome::Events(const std::string& program,
 }
 
 void EndToEndTest::SetUp() {
-  // Wine starts its desktop process for the first window on the desktop. Made
-  // here by the test, it is not one of the run's programs, which the robot
-  // waits for; a window of this process keeps it alive meanwhile.
-  static HWND desktopKeeper = CreateWindowExW(0, L"STATIC", L"", WS_POPUP, 0, 0,
-                                              1, 1, nullptr, nullptr, nullptr, nullptr);
-  (void)desktopKeeper;
+  KeepWineDesktop();
   ClearInstallLocations();
   folder = scratch / L"run";
   CreateDirectoryW(folder.c_str(), nullptr);
@@ -77,18 +72,6 @@ void EndToEndTest::TearDown() {
     for (const std::string& line : lastRun_) printf("  run: %s\n", line.c_str());
   }
   ClearInstallLocations();
-}
-
-std::wstring EndToEndTest::ProgramFilesInstall() {
-  wchar_t programFiles[kFolderPathSize];
-  GetProgramFilesFolder(programFiles);
-  return std::wstring(programFiles) + L"Talvorn";
-}
-
-void EndToEndTest::ClearInstallLocations() {
-  RegDeleteKeyW(HKEY_LOCAL_MACHINE, L"Software\\Talvorn");
-  RemoveTree(L"C:\\Talvorn");
-  RemoveTree(ProgramFilesInstall());
 }
 
 std::wstring EndToEndTest::TestkitFile(const std::wstring& name) {

@@ -54,9 +54,6 @@ class EndToEndTest : public ::testing::Test {
   void SetUp() override;
   void TearDown() override;
   Outcome Start(const Scenario& scenario);
-  // HKLM\Software\Talvorn, <program files>\Talvorn and C:\Talvorn.
-  static void ClearInstallLocations();
-  static std::wstring ProgramFilesInstall();
   static std::wstring TestkitFile(const std::wstring& name);
   // The extractor's questions, and the box for the missing hand-off file.
   static Box Complete();
