@@ -152,11 +152,11 @@ DWORD CopyIntoInstallFolder(const HeldFolder& source, const wchar_t* name) {
                      !SameEntry(held, copyIdentity))) {
     error = ERROR_FILE_INVALID;
   }
-  if (error != 0 || !JoinPath(copyPath, MAX_PATH, kFolderName, name)) {
-    ReleaseCopy();
-    return error;
+  if (error == 0 && !JoinPath(copyPath, MAX_PATH, kFolderName, name)) {
+    error = ERROR_FILENAME_EXCED_RANGE;  // held, but not to be named: not held
   }
-  return 0;
+  if (error != 0) ReleaseCopy();
+  return error;
 }
 
 bool InstallFolderTrusted() {

@@ -20,16 +20,15 @@ uint8_t* ReadOpenedFile(HANDLE file, const wchar_t* path) {
   }
   // A size whose block would not fit (with the zero bytes added) is refused
   // like a block that cannot be had: the sum would wrap to a tiny block.
-  DWORD high = 0;
-  DWORD low = GetFileSize(file, &high);
-  if (low != INVALID_FILE_SIZE &&
-      (static_cast<LONGLONG>(high) << 32 | low) > kMaxContentsSize) {
+  LARGE_INTEGER whole;
+  bool known = GetFileSizeEx(file, &whole) != 0;
+  if (known && whole.QuadPart > kMaxContentsSize) {
     CloseHandle(file);
     ReportErrorA("Memory error");
     return nullptr;
   }
-  DWORD size = GetFileSize(file, nullptr);
-  if (size == 0 || size == INVALID_FILE_SIZE) {
+  DWORD size = known ? static_cast<DWORD>(whole.QuadPart) : 0;
+  if (size == 0) {
     CloseHandle(file);
     ReportErrorA("ReadFileContents empty");
     return nullptr;

@@ -169,6 +169,12 @@ void OpenExtractionLog(const wchar_t* folder) {
 }
 
 void OpenExtractionLogIn(const HeldFolder& folder) {
+  // Unheld, its handle is INVALID_HANDLE_VALUE, which DuplicateHandle would
+  // take for this process: the log is then made by the folder's name.
+  if (!IsHeld(folder)) {
+    OpenExtractionLog(folder.path);
+    return;
+  }
   if (!StartAttempt(folder.path)) return;
   HANDLE self = GetCurrentProcess();
   DuplicateHandle(self, folder.handle, self, &logFolder.handle, 0, FALSE,

@@ -66,9 +66,12 @@ TEST_F(FileUtilTest, ReadFileContentsReportsEachFailureWithTheErrorIcon) {
   EXPECT_EQ(nullptr, ReadFileContents(huge.c_str()));
   ASSERT_TRUE(sizeTo(0x100000001LL));
   EXPECT_EQ(nullptr, ReadFileContents(huge.c_str()));
+  ASSERT_TRUE(sizeTo(0xFFFFFFFFLL));  // its low half reads as a failed size
+  EXPECT_EQ(nullptr, ReadFileContents(huge.c_str()));
   EXPECT_EQ((std::vector<std::wstring>{
                 L"Could not open file \"" + missing + L"\"",
-                L"ReadFileContents empty", L"Memory error", L"Memory error"}),
+                L"ReadFileContents empty", L"Memory error", L"Memory error",
+                L"Memory error"}),
             boxes.Texts());
   EXPECT_EQ(UINT(MB_OK | MB_ICONERROR), boxes.boxes[1].flags);
   EXPECT_EQ(1, errorShown);

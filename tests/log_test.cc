@@ -151,6 +151,19 @@ TEST_F(LogTest, OpensOnceEvenAfterAFailedFirstAttempt) {
   EXPECT_EQ(1u, boxes.boxes.size());
 }
 
+// The extractor's folder could not be held (its handle is
+// INVALID_HANDLE_VALUE, which is also this process's own): the log is made
+// by the folder's name, not relative to a handle on the process.
+TEST_F(LogTest, AFolderThatIsNotHeldGetsItsLogByName) {
+  HeldFolder unheld;
+  InitHeldFolder(&unheld);
+  lstrcpyW(unheld.path, scratch.path().c_str());
+  OpenExtractionLogIn(unheld);
+  LogLine(L"by name");
+  EXPECT_TRUE(boxes.boxes.empty());
+  EXPECT_EQ((std::vector<std::wstring>{LogPath(), L"by name"}), ReadLogLines(LogPath()));
+}
+
 TEST_F(LogTest, SecondOpenKeepsTheFirstLog) {
   ScratchFolder other;
   OpenExtractionLog(scratch.path().c_str());
