@@ -33,5 +33,5 @@ const HeldFolder& ChooseTempBase(const HeldFolder& extractorFolder,
                                  HeldFolder* protectedPlace);
 
 // Why the directory made could not be protected, or null: no descriptor
-// could be built for this process's token, or it could not be made with it.
+// could be built for this process's token.
 const wchar_t* TempDirectoryWeakness();

@@ -121,6 +121,10 @@ bool BuildInstallFolderSecurity(FolderSecurity* security) {
   return Build(grants, 4, sids.administrators.bytes, security);
 }
 
+namespace {
+
+// Owner Administrators and nothing else: a file or folder made with it
+// inherits its DACL from its folder.
 bool BuildOwnerSecurity(FolderSecurity* security) {
   Sid administrators;
   SECURITY_DESCRIPTOR* descriptor = &security->descriptor;
@@ -129,6 +133,8 @@ bool BuildOwnerSecurity(FolderSecurity* security) {
          CopySid(sizeof security->owner, security->owner, administrators.bytes) &&
          SetSecurityDescriptorOwner(descriptor, security->owner, FALSE);
 }
+
+}  // namespace
 
 SECURITY_DESCRIPTOR* RunOwnerSecurity(FolderSecurity* security) {
   return RunIsElevated() && BuildOwnerSecurity(security) ? &security->descriptor

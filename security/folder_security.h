@@ -53,10 +53,6 @@ bool BuildAdministratorsSecurity(FolderSecurity* security);
 // execute, owner Administrators, passed on and protected.
 bool BuildInstallFolderSecurity(FolderSecurity* security);
 
-// Owner Administrators and nothing else: a file or folder made with it
-// inherits its DACL from its folder.
-bool BuildOwnerSecurity(FolderSecurity* security);
-
 // For what the run makes: that owner when the run is elevated, set
 // explicitly so that the owner policy "Object creator" gives its user none of
 // it; null (the default owner) otherwise, or when it cannot be built.

@@ -212,6 +212,8 @@ bool DeleteSameEntry(const wchar_t* path,
   return deleted;
 }
 
+namespace {
+
 bool VolumeKeepsAcls(HANDLE entry) {
   DWORD flags = 0;
   return GetVolumeInformationByHandleW(entry, nullptr, 0, nullptr, nullptr,
@@ -228,6 +230,8 @@ bool VolumeIsLocal(HANDLE entry) {
                kFileFsDeviceInformation) >= 0 &&
          (device.characteristics & kRemoteDevice) == 0;
 }
+
+}  // namespace
 
 bool VolumeIsLocalWithAcls(HANDLE entry) {
   return VolumeIsLocal(entry) && VolumeKeepsAcls(entry);

@@ -26,8 +26,9 @@ bool IsLinkTag(DWORD attributes, DWORD tag);
 // starts out as.
 bool ReadAttributeTag(HANDLE entry, FILE_ATTRIBUTE_TAG_INFO* info);
 
-// True when the open entry, or the entry its name names, is a link; false
-// also for a name that cannot be looked at (which counts as one).
+// True when the open entry, or the entry its name names, is a link. An entry
+// whose tag cannot be read counts as no link; a name that cannot be looked
+// at counts as one.
 bool HandleIsLink(HANDLE entry);
 bool NameIsLink(const wchar_t* path);
 
@@ -81,15 +82,10 @@ bool DeleteEntryItself(const wchar_t* path);
 bool DeleteSameEntry(const wchar_t* path,
                      const BY_HANDLE_FILE_INFORMATION& identity);
 
-// True when the open entry's volume keeps ACLs. FAT and exFAT (installer
-// sticks), and shares without them, drop a descriptor without a word.
-bool VolumeKeepsAcls(HANDLE entry);
-
-// True when the open entry's volume is this machine's own, not a share.
-bool VolumeIsLocal(HANDLE entry);
-
-// Both: where a descriptor given to what the run makes keeps others out;
-// what seams::volumeProtects starts out as.
+// True when the open entry's volume is this machine's own, not a share, and
+// keeps ACLs (FAT and exFAT installer sticks, and shares without them, drop a
+// descriptor without a word): where a descriptor given to what the run makes
+// keeps others out; what seams::volumeProtects starts out as.
 bool VolumeIsLocalWithAcls(HANDLE entry);
 
 // The owner and DACL of the open entry (READ_CONTROL), as seams::entrySecurity

@@ -13,8 +13,7 @@ const DWORD kElevationRequired = 740;
 // three encoded folders.
 const size_t kCommandLineSize = 3400;
 
-}  // namespace
-
+// ShellExecuteW's number for a Win32 error of process creation.
 int ShellExecuteCode(DWORD error) {
   // Tests rather than a switch, which the compiler turns into a table of
   // every number up to the highest.
@@ -32,6 +31,8 @@ int ShellExecuteCode(DWORD error) {
   return error != 0 && error <= 32 ? static_cast<int>(error)
                                    : SE_ERR_ACCESSDENIED;
 }
+
+}  // namespace
 
 int StartProgram(const wchar_t* app, const wchar_t* parameters,
                  const wchar_t* folder, HANDLE token) {

@@ -17,6 +17,3 @@
 // it: the run then holds no more rights than the user.
 int StartProgram(const wchar_t* app, const wchar_t* parameters,
                  const wchar_t* folder, HANDLE token);
-
-// ShellExecuteW's number for a Win32 error of process creation.
-int ShellExecuteCode(DWORD error);

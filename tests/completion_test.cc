@@ -127,7 +127,6 @@ TEST_F(CompletionTest, OnlyWhatAdministratorsControlStartsElevated) {
       EXPECT_EQ(c.line, after.back());
     }
   }
-  seams::entrySecurity = ReadEntrySecurity;
 }
 
 TEST_F(CompletionTest, ARegisteredFolderWithoutTheApplicationEndsTheSearch) {

@@ -61,7 +61,6 @@ TEST_F(DeleteTreeTest, OnlyReparsePointsThatRedirectANameAreLinks) {
     EXPECT_EQ(placeholder, DeleteDirectoryTree((scratch / L"tmp-1").c_str()) != 0);
     EXPECT_NE(placeholder, PathExists(scratch / L"tmp-1\\Talvorn\\a.txt"));
   }
-  seams::attributeTag = ReadAttributeTag;
 }
 
 TEST_F(DeleteTreeTest, NamesStartingWithADotAreRemovedLikeAnyOther) {

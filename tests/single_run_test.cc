@@ -15,14 +15,8 @@ TEST(SingleRunTest, AnObjectCountsAsARunsByItsOwner) {
   ASSERT_TRUE(OpenProcessToken(GetCurrentProcess(),
                                TOKEN_QUERY | TOKEN_DUPLICATE | TOKEN_ASSIGN_PRIMARY,
                                &elevated));
-  BYTE administrators[SECURITY_MAX_SID_SIZE];
-  DWORD size = sizeof administrators;
-  ASSERT_TRUE(CreateWellKnownSid(WinBuiltinAdministratorsSid, nullptr,
-                                 administrators, &size));
-  SID_AND_ATTRIBUTES denied = {administrators, 0};
-  HANDLE notElevated = nullptr;
-  ASSERT_TRUE(CreateRestrictedToken(elevated, 0, 1, &denied, 0, nullptr, 0,
-                                    nullptr, &notElevated));
+  HANDLE notElevated = StandardUserToken(elevated);
+  ASSERT_NE(nullptr, notElevated);
   ObjectSecurity byElevated, byNotElevated;
   ASSERT_TRUE(BuildObjectSecurity(elevated, MUTEX_ALL_ACCESS, &byElevated));
   ASSERT_TRUE(BuildObjectSecurity(notElevated, MUTEX_ALL_ACCESS, &byNotElevated));

@@ -103,10 +103,8 @@ TEST_F(TempDirectoryTest, TheTempDirectoryDescriptorDependsOnTheToken) {
   CreateWellKnownSid(WinCreatorOwnerRightsSid, nullptr, ownerRights, &size);
   size = sizeof admins;
   CreateWellKnownSid(WinBuiltinAdministratorsSid, nullptr, admins, &size);
-  SID_AND_ATTRIBUTES denyOnly = {admins, 0};
-  HANDLE standard = nullptr;
-  ASSERT_TRUE(CreateRestrictedToken(process, 0, 1, &denyOnly, 0, nullptr, 0,
-                                    nullptr, &standard));
+  HANDLE standard = StandardUserToken(process);
+  ASSERT_NE(nullptr, standard);
   TokenUserRecord user;
   ASSERT_TRUE(ReadTokenUser(process, &user));
 

@@ -101,8 +101,11 @@ void KeepWineDesktop();
 // HKLM\Software\Talvorn, <program files>\Talvorn and C:\Talvorn.
 std::wstring ProgramFilesInstall();
 void ClearInstallLocations();
-// This thread acts with a standard user's token from here on (this process's
-// with Administrators for deny only), until RevertToSelf.
+// A standard user's token made from token (Administrators for deny only),
+// or nullptr; closed by the caller.
+HANDLE StandardUserToken(HANDLE token);
+// This thread acts with a standard user's token from here on (this process's,
+// made so), until RevertToSelf.
 bool ActAsStandardUser();
 
 // Resets the extractor's process-wide state before and after each test.
