@@ -19,14 +19,16 @@ bool Transient(DWORD error) {
   return error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION;
 }
 
-// The path of name in parent, for messages; empty when it does not fit.
-void JoinHeldPath(wchar_t* out, const HeldFolder* parent, const wchar_t* name) {
+// The path of name in parent, for messages; empty, and false, when it does
+// not fit.
+bool JoinHeldPath(wchar_t* out, const HeldFolder* parent, const wchar_t* name) {
   bool fits = parent == nullptr
                   ? CopyText(out, kHeldPathSize, name)
                   : CopyText(out, kHeldPathSize, parent->path) &&
                         AppendText(out, kHeldPathSize, L"\\") &&
                         AppendText(out, kHeldPathSize, name);
   if (!fits) out[0] = 0;
+  return fits;
 }
 
 // The one call that opens: name relative to root, or with none, a full
@@ -127,9 +129,8 @@ FolderMade MakeHeldFolder(const HeldFolder* parent, const wchar_t* name,
                           SECURITY_DESCRIPTOR* descriptor, ACCESS_MASK access,
                           ULONG sharing, HeldFolder* made, DWORD* error) {
   InitHeldFolder(made);
-  JoinHeldPath(made->path, parent, name);
   // A folder whose path messages could not name is not made.
-  if (made->path[0] == 0) {
+  if (!JoinHeldPath(made->path, parent, name)) {
     *error = ERROR_FILENAME_EXCED_RANGE;
     return FolderMade::kFailed;
   }
@@ -143,7 +144,8 @@ FolderMade MakeHeldFolder(const HeldFolder* parent, const wchar_t* name,
 DWORD HoldExistingFolder(const HeldFolder* parent, const wchar_t* name,
                          ACCESS_MASK access, ULONG sharing, HeldFolder* held) {
   InitHeldFolder(held);
-  JoinHeldPath(held->path, parent, name);
+  // Nor held: its link check goes by that path.
+  if (!JoinHeldPath(held->path, parent, name)) return ERROR_FILENAME_EXCED_RANGE;
   DWORD error = OpenInFolder(parent, name, access | FILE_READ_ATTRIBUTES,
                              sharing, FILE_OPEN, FILE_DIRECTORY_FILE, nullptr,
                              &held->handle);
