@@ -1,5 +1,6 @@
 #include "support/base64.h"
 #include "support/bytes.h"
+#include "support/file_util.h"
 #include "support/text.h"
 #include "tests/test_support.h"
 
@@ -73,6 +74,45 @@ TEST(Base64Test, RefusesABufferTooSmall) {
   char out[4] = "xyz";
   EXPECT_FALSE(Base64Encode(reinterpret_cast<const uint8_t*>("foo"), 3, out, 4));
   EXPECT_STREQ("", out);
+}
+
+// Path strings, composed in fixed buffers.
+TEST(PathTest, AppendBackslashAddsExactlyOne) {
+  wchar_t path[8] = L"C:\\dir";
+  EXPECT_TRUE(AppendBackslash(path, 8));
+  EXPECT_STREQ(L"C:\\dir\\", path);
+  EXPECT_TRUE(AppendBackslash(path, 8));
+  EXPECT_STREQ(L"C:\\dir\\", path);
+  wchar_t empty[2] = L"";
+  EXPECT_TRUE(AppendBackslash(empty, 2));
+  EXPECT_STREQ(L"\\", empty);
+  wchar_t full[4] = L"C:x";
+  EXPECT_FALSE(AppendBackslash(full, 4));
+  EXPECT_STREQ(L"C:x", full);
+}
+
+TEST(PathTest, CutLastComponentNeverCutsALeadingBackslash) {
+  const wchar_t* const cases[][2] = {{L"C:\\dir\\x.exe", L"C:\\dir"},
+                                     {L"C:\\x.exe", L"C:"},
+                                     {L"\\name", L"\\name"},
+                                     {L"plain", L"plain"},
+                                     {L"", L""}};
+  for (const auto& c : cases) {
+    wchar_t path[32];
+    lstrcpyW(path, c[0]);
+    CutLastComponent(path);
+    EXPECT_STREQ(c[1], path) << c[0];
+  }
+}
+
+TEST(PathTest, JoinPathEmptiesAPathThatDoesNotFit) {
+  wchar_t out[13];
+  EXPECT_TRUE(JoinPath(out, 13, L"C:\\tmp", L"a.txt"));
+  EXPECT_STREQ(L"C:\\tmp\\a.txt", out);
+  EXPECT_TRUE(JoinPath(out, 13, L"C:\\", L"b"));
+  EXPECT_STREQ(L"C:\\b", out);
+  EXPECT_FALSE(JoinPath(out, 13, L"C:\\tmp", L"ab.txt"));
+  EXPECT_STREQ(L"", out);
 }
 
 }  // namespace

@@ -35,7 +35,7 @@ talvorn_test_program(unit_tests
   text_test.cc
 )
 add_dependencies(unit_tests TalvornSetup)
-target_link_libraries(unit_tests PRIVATE version)
+target_link_libraries(unit_tests PRIVATE version bcrypt)
 gtest_discover_tests(unit_tests DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 60
   PROPERTIES TIMEOUT 120 FIXTURES_REQUIRED host_fixtures)
 
