@@ -11,7 +11,8 @@
 include(ExternalProject)
 
 # The packer runs on the build machine, so it is built with the native
-# compilers; the cross toolchain must not reach it.
+# compilers; the cross toolchain must not reach it. It is told the stub's
+# bitness, which the payload's zlib1.dll must have.
 set(TALVORN_TOOLS_DIR ${CMAKE_BINARY_DIR}/tools)
 set(TALVORN_PACKER ${TALVORN_TOOLS_DIR}/talvorn-pack)
 set(TALVORN_ARCHIVE_EDITOR ${TALVORN_TOOLS_DIR}/talvorn-edit)
@@ -110,6 +111,7 @@ if(TALVORN_TESTS OR NOT (PAYLOAD_ARCHIVE OR PAYLOAD_DIR))
     COMMAND ${CMAKE_COMMAND} -E copy ${_zlib_dll} ${_demo}/zlib1.dll
     ${_copy_programs}
     COMMAND ${TALVORN_PACKER} pack ${_demo} ${TALVORN_DEMO_PAYLOAD} --order ${_order_file}
+            --machine ${TALVORN_ARCH}
     DEPENDS talvorn_tools ${TALVORN_PACKER} ${_zlib_dll} ${_text_files} ${_order_file}
             ${TALVORN_PAYLOAD_STAGE}/demo-files.txt ${_program_targets}
     COMMENT "Packing the demo payload"
@@ -125,7 +127,7 @@ elseif(PAYLOAD_DIR)
   set(TALVORN_PAYLOAD_FILE ${TALVORN_PAYLOAD_STAGE}/payload.bin)
   _talvorn_folder_files(${_folder} ${TALVORN_PAYLOAD_STAGE}/payload-files.txt _files)
   add_custom_command(OUTPUT ${TALVORN_PAYLOAD_FILE}
-    COMMAND ${TALVORN_PACKER} pack ${_folder} ${TALVORN_PAYLOAD_FILE}
+    COMMAND ${TALVORN_PACKER} pack ${_folder} ${TALVORN_PAYLOAD_FILE} --machine ${TALVORN_ARCH}
     DEPENDS talvorn_tools ${TALVORN_PACKER} ${_files}
             ${TALVORN_PAYLOAD_STAGE}/payload-files.txt
     COMMENT "Packing ${_folder} into the payload"

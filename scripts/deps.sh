@@ -7,7 +7,7 @@ if ! dpkg --print-foreign-architectures | grep -qx i386; then
   stale=1
 fi
 packages="cmake make g++ g++-mingw-w64-i686 g++-mingw-w64-x86-64 libz-mingw-w64 libz-mingw-w64-dev
-  zlib1g-dev googletest clang libclang-rt-14-dev wine wine64 xvfb
+  zlib1g-dev libdeflate-dev googletest clang libclang-rt-14-dev wine wine64 xvfb
   x11-utils imagemagick zip unzip time python3 openssl osslsigncode nsis"
 missing=""
 for p in $packages; do

@@ -84,7 +84,7 @@ void NoteLanding(ArchiveReport* report, const std::string& label, const Landing&
 
 }  // namespace
 
-ArchiveReport InspectArchive(const uint8_t* archive, size_t size) {
+ArchiveReport InspectArchive(const uint8_t* archive, size_t size, StreamCheck streams) {
   ArchiveReport report;
   if (size < kTrailerSize) {
     report.problem = "the archive is shorter than its 4-byte trailer";
@@ -107,6 +107,7 @@ ArchiveReport InspectArchive(const uint8_t* archive, size_t size) {
     info.name.assign(reinterpret_cast<const char*>(entry.name), entry.nameSize);
     info.raw = IsRawEntryName(entry.name, entry.nameSize);
     info.storedSize = entry.fileSize;
+    info.dataOffset = static_cast<uint32_t>(entry.data - archive);
     std::string label = EntryLabel(report.entries.size(), info.name);
     if (info.raw) {
       info.inflatedSize = entry.fileSize;
@@ -118,9 +119,11 @@ ArchiveReport InspectArchive(const uint8_t* archive, size_t size) {
       }
       rawSeen = true;
     } else {
-      std::string problem;
-      info.inflatedSize = InflatedSize(entry.data, entry.fileSize, &problem);
-      if (!problem.empty()) NoteProblem(&report, label + ": " + problem);
+      if (streams == StreamCheck::kInflate) {
+        std::string problem;
+        info.inflatedSize = InflatedSize(entry.data, entry.fileSize, &problem);
+        if (!problem.empty()) NoteProblem(&report, label + ": " + problem);
+      }
       compressedSeen = true;
     }
     NoteLanding(&report, label, layout.Place(info.name));

@@ -13,6 +13,7 @@ struct EntryInfo {
   std::string name;
   bool raw = false;
   uint32_t storedSize = 0;
+  uint32_t dataOffset = 0;    // of the stored bytes, from the archive's start
   int64_t inflatedSize = -1;  // -1 when the stream does not inflate
 };
 
@@ -39,4 +40,8 @@ inline int64_t InflatedSize(const uint8_t* data, size_t size, std::string* probl
   return Inflate(data, size, problem, nullptr);
 }
 
-ArchiveReport InspectArchive(const uint8_t* archive, size_t size);
+// kLayoutOnly skips inflating the streams (their inflatedSize stays -1), for
+// the packer, which has inflated each one as it made it.
+enum class StreamCheck { kInflate, kLayoutOnly };
+ArchiveReport InspectArchive(const uint8_t* archive, size_t size,
+                             StreamCheck streams = StreamCheck::kInflate);

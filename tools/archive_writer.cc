@@ -6,11 +6,11 @@
 
 #include "payload/archive.h"
 
-Bytes DeflateLevel9(const uint8_t* data, size_t size) {
+Bytes DeflateZlib(const uint8_t* data, size_t size, int level) {
   // One deflate call over the whole input with Z_FINISH, like compress2, so
   // the stream is the same whichever zlib build made it.
   z_stream stream = {};
-  if (deflateInit(&stream, Z_BEST_COMPRESSION) != Z_OK) {
+  if (deflateInit(&stream, level) != Z_OK) {
     throw std::runtime_error("deflateInit failed");
   }
   Bytes out(deflateBound(&stream, static_cast<uLong>(size)));

@@ -12,9 +12,13 @@
 
 using Bytes = std::vector<uint8_t>;
 
-// One zlib stream of the content, level 9 with the default window and memory
-// settings, as compress2 makes it: it always begins 0x78 0xDA.
-Bytes DeflateLevel9(const uint8_t* data, size_t size);
+// One zlib stream of the content made by zlib at the level (0 to 9) with the
+// default window and memory settings, as compress2 makes it.
+Bytes DeflateZlib(const uint8_t* data, size_t size, int level);
+// At level 9 it always begins 0x78 0xDA.
+inline Bytes DeflateLevel9(const uint8_t* data, size_t size) {
+  return DeflateZlib(data, size, 9);
+}
 inline Bytes DeflateLevel9(const Bytes& data) {
   return DeflateLevel9(data.data(), data.size());
 }
@@ -36,6 +40,7 @@ class ArchiveWriter {
   void AppendTrailer() { AppendTrailer(static_cast<uint32_t>(bytes_.size())); }
   void AppendTrailer(uint32_t value) { AppendU32(value); }
 
+  void Reserve(size_t size) { bytes_.reserve(size); }
   const Bytes& bytes() const { return bytes_; }
   Bytes Take() { return std::move(bytes_); }
 

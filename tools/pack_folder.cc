@@ -1,8 +1,6 @@
 #include "tools/pack_folder.h"
 
 #include <algorithm>
-#include <fstream>
-#include <iterator>
 #include <map>
 #include <set>
 #include <sstream>
@@ -10,6 +8,7 @@
 #include "payload/archive.h"
 #include "tools/archive_check.h"
 #include "tools/name_text.h"
+#include "tools/payload_file.h"
 
 namespace fs = std::filesystem;
 
@@ -17,6 +16,9 @@ namespace {
 
 // The extractor keeps offsets as signed 32-bit values.
 const uint64_t kMaxArchiveSize = 0x7FFFFFFF;
+// What the threads may hold of entries not yet in the archive: a few whole
+// entries in memory, however many cores there are.
+const uint64_t kHeldBudget = uint64_t{512} << 20;
 
 std::string EntryName(const fs::path& relative) {
   std::string name;
@@ -71,10 +73,12 @@ bool IsRaw(const PackItem& item) {
 }
 
 Bytes ReadWhole(const PackItem& item) {
-  std::ifstream in(item.path, std::ios::binary);
-  if (!in) throw PackError(Quoted(item.name) + ": cannot be opened");
-  Bytes content((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-  if (in.bad()) throw PackError(Quoted(item.name) + ": cannot be read");
+  Bytes content;
+  switch (ReadAllBytes(item.path, &content)) {
+    case ReadResult::kCannotOpen: throw PackError(Quoted(item.name) + ": cannot be opened");
+    case ReadResult::kCannotRead: throw PackError(Quoted(item.name) + ": cannot be read");
+    case ReadResult::kRead: break;
+  }
   return content;
 }
 
@@ -152,16 +156,49 @@ std::vector<PackItem> OrderByList(const std::vector<PackItem>& items,
   return ordered;
 }
 
-Bytes PackItems(const std::vector<PackItem>& items) {
+Bytes PackItems(const std::vector<PackItem>& items, const PackOptions& options) {
+  // The library first: a bad one is refused before minutes of compression.
+  std::map<size_t, Bytes> libraries;
+  for (size_t i = 0; i < items.size(); ++i) {
+    if (!IsRaw(items[i])) continue;
+    Bytes content = ReadWhole(items[i]);
+    std::string problem = CheckZlibLibrary(content.data(), content.size(), options.machine);
+    if (!problem.empty()) throw PackError(Quoted(items[i].name) + ": " + problem);
+    libraries.emplace(i, std::move(content));
+  }
+
   ArchiveWriter writer;
-  for (const PackItem& item : items) {
-    writer.AddFile(item.name, ReadWhole(item));
+  uint64_t total = kTrailerSize;
+  for (const PackItem& item : items) total += kEntryHeaderSize + item.name.size() + item.size;
+  // Pages reserved but never written cost nothing; growing by copies would.
+  writer.Reserve(std::min(total, kMaxArchiveSize));
+  OrderedJobs jobs;
+  jobs.count = items.size();
+  jobs.size = [&](size_t i) { return items[i].size; };
+  jobs.run = [&](size_t i) {
+    const PackItem& item = items[i];
+    auto library = libraries.find(i);
+    if (library != libraries.end()) return library->second;
+    if (item.size > kWholeEntryLimit) {
+      return StreamFile(item.path, item.name, std::min(options.level, kMaxZlibLevel));
+    }
+    Bytes content = ReadWhole(item);
+    Bytes stream = MakeStream(content.data(), content.size(), options.level);
+    CheckStream(stream, content.data(), content.size(), item.name);
+    return stream;
+  };
+  jobs.take = [&](size_t i, Bytes&& data) {
+    writer.AppendEntry(static_cast<uint32_t>(data.size()), items[i].name, data);
     if (writer.bytes().size() + kTrailerSize > kMaxArchiveSize) {
       throw PackError("the archive would reach 2^31 bytes: too big for the extractor");
     }
-  }
+  };
+  RunInOrder(jobs, options.threads ? options.threads : CoreCount(), kHeldBudget,
+             options.progress);
   writer.AppendTrailer();
-  ArchiveReport report = InspectArchive(writer.bytes().data(), writer.bytes().size());
+  // Each stream was inflated as it was made; what is left is the layout.
+  ArchiveReport report = InspectArchive(writer.bytes().data(), writer.bytes().size(),
+                                        StreamCheck::kLayoutOnly);
   if (!report.problem.empty()) {
     throw PackError("the archive does not read back: " + report.problem);
   }

@@ -8,6 +8,9 @@
 #include <vector>
 
 #include "tools/archive_writer.h"
+#include "tools/entry_stream.h"
+#include "tools/library_check.h"
+#include "tools/ordered_jobs.h"
 #include "tools/pack_error.h"
 
 struct PackItem {
@@ -25,5 +28,14 @@ std::vector<PackItem> CollectFolder(const std::filesystem::path& folder);
 std::vector<PackItem> OrderByList(const std::vector<PackItem>& items,
                                   const std::string& listText);
 
-// The finished archive of the items, checked by reading it back.
-Bytes PackItems(const std::vector<PackItem>& items);
+struct PackOptions {
+  int level = kDefaultLevel;        // see entry_stream.h
+  uint16_t machine = kMachineX86;   // the stub's, which zlib1.dll must suit
+  unsigned threads = 0;             // 0: one a core
+  ProgressSink progress;            // called as entries are done
+};
+
+// The finished archive of the items, checked by reading it back. Each
+// stream is checked by inflating it before it goes in, and zlib1.dll by
+// CheckZlibLibrary before anything is compressed.
+Bytes PackItems(const std::vector<PackItem>& items, const PackOptions& options = PackOptions());

@@ -19,10 +19,15 @@ struct PayloadFile {
   uint64_t offset = 0;  // of the archive in bytes
   uint64_t size = 0;
   SignatureState signature = SignatureState::kNone;  // of an exe
+  uint16_t machine = 0;                              // of an exe
   bool startsMz = false;
 
   const uint8_t* archive() const { return bytes.data() + offset; }
 };
+
+// The whole file's bytes, read in one go where its size is known.
+enum class ReadResult { kRead, kCannotOpen, kCannotRead };
+ReadResult ReadAllBytes(const std::filesystem::path& path, Bytes* bytes);
 
 // The whole file's bytes; PackError when it cannot be read.
 Bytes ReadFileBytes(const std::filesystem::path& path);
@@ -31,6 +36,8 @@ Bytes ReadFileBytes(const std::filesystem::path& path);
 // that lies wholly inside it.
 PayloadFile LoadPayloadFile(const std::filesystem::path& path);
 
-// InspectArchive over the file's archive. For a file that starts "MZ" but is
-// no PE file, a problem also says that it was read as an archive.
-ArchiveReport InspectPayloadFile(const PayloadFile& file);
+// InspectArchive over the file's archive, and CheckZlibLibrary over its
+// zlib1.dll for the exe's machine, or for machine when the file is a bare
+// archive. For a file that starts "MZ" but is no PE file, a problem also says
+// that it was read as an archive.
+ArchiveReport InspectPayloadFile(const PayloadFile& file, uint16_t machine);

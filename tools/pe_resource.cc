@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+
 namespace {
 
 const uint32_t kRcDataType = 10;
@@ -9,159 +10,10 @@ const uint32_t kPayloadId = 100;
 // In a resource directory entry: the name is a string, or the entry leads to
 // another directory rather than to a data entry.
 const uint32_t kHighBit = 0x80000000u;
-const uint16_t kPe32Magic = 0x10B;
-const uint16_t kPe32PlusMagic = 0x20B;
-const uint32_t kResourceDirectory = 2;
-const uint32_t kCertificateDirectory = 4;
 const uint16_t kPkcsSignedData = 0x0002;  // WIN_CERT_TYPE_PKCS_SIGNED_DATA
-const uint64_t kSectionHeaderSize = 40;
 const uint64_t kDirectoryHeaderSize = 16;
 const uint64_t kDirectoryEntrySize = 8;
 const uint64_t kDataEntrySize = 16;
-
-// Little-endian reads that refuse, rather than clamp, anything outside the
-// bytes given. Offsets are 64-bit, so a sum of two 32-bit fields cannot wrap.
-class View {
- public:
-  View(const uint8_t* data, uint64_t size) : data_(data), size_(size) {}
-  uint64_t size() const { return size_; }
-  bool Has(uint64_t offset, uint64_t length) const {
-    return offset <= size_ && length <= size_ - offset;
-  }
-  bool U16(uint64_t offset, uint16_t* out) const {
-    if (!Has(offset, 2)) return false;
-    *out = static_cast<uint16_t>(data_[offset] | data_[offset + 1] << 8);
-    return true;
-  }
-  bool U32(uint64_t offset, uint32_t* out) const {
-    if (!Has(offset, 4)) return false;
-    *out = static_cast<uint32_t>(data_[offset]) | static_cast<uint32_t>(data_[offset + 1]) << 8 |
-           static_cast<uint32_t>(data_[offset + 2]) << 16 |
-           static_cast<uint32_t>(data_[offset + 3]) << 24;
-    return true;
-  }
-  // The bytes from offset on, as a view of their own.
-  View From(uint64_t offset, uint64_t length) const {
-    return View(data_ + offset, length);
-  }
-
- private:
-  const uint8_t* data_;
-  uint64_t size_;
-};
-
-struct Directory {
-  uint32_t address = 0;  // an RVA; a file offset for the certificate table
-  uint32_t size = 0;
-};
-
-struct Section {
-  uint32_t address = 0;  // RVA
-  uint32_t span = 0;     // bytes from address on that the section covers
-  uint32_t rawOffset = 0;
-  uint32_t rawSize = 0;  // bytes in the file
-};
-
-class PeFile {
- public:
-  explicit PeFile(View file) : file_(file) {}
-
-  PeProblem ReadHeaders();
-  Directory directory(uint32_t index) const;
-
-  enum class Mapping { kInFile, kNoSection, kPastEnd };
-  // The file offset of length bytes at rva, which one section must hold.
-  Mapping Map(uint32_t rva, uint64_t length, uint64_t* offset) const;
-  // The bytes from rva to the end of its section's file bytes, or to the end
-  // of the file when that comes first; false when no section holds rva.
-  bool MapRest(uint32_t rva, View* rest) const;
-
- private:
-  bool FindSection(uint32_t rva, Section* found) const;
-
-  View file_;
-  uint64_t directories_ = 0;
-  uint32_t directoryCount_ = 0;
-  uint64_t sections_ = 0;
-  uint16_t sectionCount_ = 0;
-};
-
-PeProblem PeFile::ReadHeaders() {
-  uint32_t peOffset = 0;
-  file_.U32(0x3C, &peOffset);
-  const uint64_t coff = uint64_t{peOffset} + 4;
-  uint16_t optionalSize = 0, magic = 0;
-  if (!file_.U16(coff + 2, &sectionCount_) || !file_.U16(coff + 16, &optionalSize)) {
-    return PeProblem::kBadHeaders;
-  }
-  const uint64_t optional = coff + 20;
-  if (!file_.Has(optional, optionalSize) || !file_.U16(optional, &magic)) {
-    return PeProblem::kBadHeaders;
-  }
-  // PE32 and PE32+ differ, for what is read here, only in where the count of
-  // data directories stands; the directories follow it.
-  uint64_t countAt;
-  if (magic == kPe32Magic) {
-    countAt = 92;
-  } else if (magic == kPe32PlusMagic) {
-    countAt = 108;
-  } else {
-    return PeProblem::kBadHeaders;
-  }
-  if (countAt + 4 > optionalSize) return PeProblem::kBadHeaders;
-  file_.U32(optional + countAt, &directoryCount_);
-  directories_ = optional + countAt + 4;
-  // Only the directories inside the optional header count.
-  directoryCount_ = static_cast<uint32_t>(std::min<uint64_t>(
-      directoryCount_, (optionalSize - countAt - 4) / kDirectoryEntrySize));
-  sections_ = optional + optionalSize;
-  if (!file_.Has(sections_, sectionCount_ * kSectionHeaderSize)) return PeProblem::kBadHeaders;
-  return PeProblem::kNone;
-}
-
-Directory PeFile::directory(uint32_t index) const {
-  Directory found;
-  if (index >= directoryCount_) return found;
-  file_.U32(directories_ + index * kDirectoryEntrySize, &found.address);
-  file_.U32(directories_ + index * kDirectoryEntrySize + 4, &found.size);
-  return found;
-}
-
-bool PeFile::FindSection(uint32_t rva, Section* found) const {
-  for (uint16_t i = 0; i < sectionCount_; ++i) {
-    const uint64_t header = sections_ + i * kSectionHeaderSize;
-    uint32_t virtualSize = 0;
-    file_.U32(header + 8, &virtualSize);
-    file_.U32(header + 12, &found->address);
-    file_.U32(header + 16, &found->rawSize);
-    file_.U32(header + 20, &found->rawOffset);
-    // Some linkers leave the virtual size at 0; the file bytes count then.
-    found->span = std::max(virtualSize, found->rawSize);
-    if (rva >= found->address && rva - found->address < found->span) return true;
-  }
-  return false;
-}
-
-PeFile::Mapping PeFile::Map(uint32_t rva, uint64_t length, uint64_t* offset) const {
-  Section section;
-  if (!FindSection(rva, &section)) return Mapping::kNoSection;
-  const uint64_t delta = rva - section.address;
-  *offset = section.rawOffset + delta;
-  // Bytes beyond the section's file bytes would be zeros made by the loader,
-  // not what the file holds.
-  if (delta + length > section.rawSize || !file_.Has(*offset, length)) return Mapping::kPastEnd;
-  return Mapping::kInFile;
-}
-
-bool PeFile::MapRest(uint32_t rva, View* rest) const {
-  Section section;
-  if (!FindSection(rva, &section)) return false;
-  const uint64_t delta = rva - section.address;
-  const uint64_t offset = std::min<uint64_t>(section.rawOffset + delta, file_.size());
-  const uint64_t inSection = section.rawSize > delta ? section.rawSize - delta : 0;
-  *rest = file_.From(offset, std::min(inSection, file_.size() - offset));
-  return true;
-}
 
 // One level of the resource directory: the value of the first entry with the
 // given integer id (with any id when anyId). Named entries never match an id.
@@ -243,17 +95,6 @@ const char* DescribeSignatureState(SignatureState state) {
   return "unknown";
 }
 
-bool HasPeSignature(const uint8_t* file, size_t size) {
-  View view(file, size);
-  uint32_t peOffset = 0;
-  if (size < 0x40 || file[0] != 'M' || file[1] != 'Z' || !view.U32(0x3C, &peOffset) ||
-      !view.Has(peOffset, 4)) {
-    return false;
-  }
-  const uint8_t* signature = file + peOffset;
-  return signature[0] == 'P' && signature[1] == 'E' && signature[2] == 0 && signature[3] == 0;
-}
-
 PeResource FindPayloadResource(const uint8_t* file, size_t size) {
   PeResource found;
   if (!HasPeSignature(file, size)) {
@@ -262,8 +103,11 @@ PeResource FindPayloadResource(const uint8_t* file, size_t size) {
   }
   View view(file, size);
   PeFile pe(view);
-  found.problem = pe.ReadHeaders();
-  if (found.problem != PeProblem::kNone) return found;
+  if (!pe.ReadHeaders()) {
+    found.problem = PeProblem::kBadHeaders;
+    return found;
+  }
+  found.machine = pe.machine();
   found.signature = ReadSignature(view, pe.directory(kCertificateDirectory));
 
   const Directory resources = pe.directory(kResourceDirectory);

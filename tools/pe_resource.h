@@ -3,13 +3,13 @@
 // so the host tools can list, verify and extract a shipped installer without
 // running it. Plain C++ over bytes, no platform headers, so it also fuzzes.
 //
-// The file is trusted no more than a payload archive is: every offset and
-// size read from it is checked against the file's length before use, with
-// 64-bit arithmetic that no field value can wrap.
+// The file is trusted no more than a payload archive is (see pe_file.h).
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
+
+#include "tools/pe_file.h"
 
 enum class PeProblem {
   kNone,
@@ -38,11 +38,7 @@ struct PeResource {
   uint64_t offset = 0;  // of the payload's bytes in the file
   uint64_t size = 0;
   SignatureState signature = SignatureState::kNone;
+  uint16_t machine = 0;  // the COFF header's, once the headers are read
 };
-
-// True when the file starts like a PE file: "MZ", and a "PE\0\0" signature
-// inside the file where the DOS header points. An archive whose first size
-// happens to begin with the bytes 'M', 'Z' fails the second half.
-bool HasPeSignature(const uint8_t* file, size_t size);
 
 PeResource FindPayloadResource(const uint8_t* file, size_t size);

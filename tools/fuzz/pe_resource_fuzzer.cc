@@ -2,11 +2,13 @@
 // the payload resource must stay inside the file (libFuzzer hands over a
 // buffer of exactly the input's size, so any read past it is reported), end,
 // and yield either a range inside the file or nothing; the archive walk then
-// runs over that range as the packer would.
+// runs over that range as the packer would. The same file, judged as the
+// payload's zlib1.dll, must stay inside it too and end.
 #include <cstdint>
 #include <cstdlib>
 
 #include "payload/archive.h"
+#include "tools/library_check.h"
 #include "tools/pe_resource.h"
 
 namespace {
@@ -19,6 +21,7 @@ void Invariant(bool condition) {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const bool pe = HasPeSignature(data, size);
+  Invariant(pe || !CheckZlibLibrary(data, size, kMachineX86).empty());
   PeResource found = FindPayloadResource(data, size);
   Invariant(pe == (found.problem != PeProblem::kNotPe));
   if (found.problem != PeProblem::kNone) {

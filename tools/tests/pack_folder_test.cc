@@ -7,9 +7,13 @@
 
 #include "tools/archive_check.h"
 #include "tools/pack_folder.h"
+#include "tools/tests/pe_image.h"
 #include "tools/tests/test_folder.h"
 
 namespace {
+
+const Bytes kLibraryBytes = TestLibrary();
+const std::string kLibrary(kLibraryBytes.begin(), kLibraryBytes.end());
 
 std::vector<std::string> Names(const std::vector<PackItem>& items) {
   std::vector<std::string> names;
@@ -35,7 +39,7 @@ TEST(PackFolderTest, PacksNestedFoldersInDefaultOrder) {
   folder.Write("Talvorn/Cover Pages/empty.txt", "");
   folder.Write("A.txt", "upper case sorts first");
   folder.Write(".version", "a dot-name is a file like any other");
-  folder.Write("zlib1.dll", "MZ library");
+  folder.Write("zlib1.dll", kLibrary);
   std::filesystem::create_directories(folder.root() / "Empty/Deeper");
 
   std::vector<PackItem> items = CollectFolder(folder.root());
@@ -47,7 +51,7 @@ TEST(PackFolderTest, PacksNestedFoldersInDefaultOrder) {
   ArchiveReport report = InspectArchive(archive.data(), archive.size());
   ASSERT_EQ(report.problem, "");
   ASSERT_EQ(report.entries.size(), 6u);
-  EXPECT_EQ(report.entries[0].storedSize, 10u);
+  EXPECT_EQ(report.entries[0].storedSize, kLibrary.size());
   EXPECT_EQ(report.entries[3].storedSize, 8u);  // the empty file's stream
   EXPECT_EQ(report.entries[4].inflatedSize, 8);
 }
@@ -126,12 +130,12 @@ TEST(PackFolderTest, RefusesFoldersWithoutTheLibraryOrWithLinks) {
 TEST(PackFolderTest, SameFilesGiveTheSameArchive) {
   // Neither the order in which files were made nor their times may count.
   TestFolder first, second;
-  first.Write("zlib1.dll", "MZ");
+  first.Write("zlib1.dll", kLibrary);
   first.Write("a/x.txt", "x");
   first.Write("b.txt", "b");
   second.Write("b.txt", "b");
   second.Write("a/x.txt", "x");
-  second.Write("zlib1.dll", "MZ");
+  second.Write("zlib1.dll", kLibrary);
   EXPECT_EQ(PackItems(CollectFolder(first.root())),
             PackItems(CollectFolder(second.root())));
 }

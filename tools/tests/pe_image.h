@@ -1,14 +1,18 @@
-// Small hand-made PE images for the PE reader's tests: the headers, one
-// .rsrc section holding RCDATA 100 (language 2057) with its data right after
+// Small hand-made PE images for the PE readers' tests: an exe whose one
+// .rsrc section holds RCDATA 100 (language 2057) with its data right after
 // the directory, and on request named entries and a certificate table at the
-// end. The offsets of the fields that the tests damage are kept.
+// end; and a DLL with an export table. The offsets of the fields that the
+// tests damage are kept.
 #pragma once
 
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
+#include <string>
+#include <vector>
 
 #include "tools/archive_writer.h"
+#include "tools/library_check.h"
 
 inline void PutU16(Bytes* bytes, size_t at, uint16_t value) {
   (*bytes)[at] = static_cast<uint8_t>(value);
@@ -124,4 +128,97 @@ inline PeImage MakePeImage(const Bytes& payload, bool pe32Plus = false,
   }
   std::copy(payload.begin(), payload.end(), b.begin() + image.payload);
   return image;
+}
+
+// A DLL such as the payload's zlib1.dll, 1,536 bytes: a code section of
+// filler bytes and
+// an export section naming each of names (sorted bytewise, as linkers write
+// them, unless unsorted), each leading to a function in the code. Padded
+// with bytes after the sections to fileSize, when that is larger, and
+// carrying its PE checksum unless told not to.
+struct DllImage {
+  Bytes bytes;
+  size_t code = 0x200;  // the code section's bytes in the file
+  size_t checksum = 0;  // the CheckSum field
+};
+
+struct DllShape {
+  std::vector<std::string> names;
+  uint16_t machine = 0x14C;
+  size_t fileSize = 0;
+  bool unsorted = false;
+  bool withChecksum = true;
+};
+
+inline DllImage MakeDllImage(const DllShape& shape) {
+  const bool pe64 = shape.machine == 0x8664;
+  const size_t optional = 0x58, optionalSize = pe64 ? 240 : 224;
+  const size_t directories = optional + (pe64 ? 112 : 96);
+  const size_t sections = optional + optionalSize;
+  const size_t codeSize = 0x200, exportsSize = 0x200, exportsAt = 0x200 + codeSize;
+  std::vector<std::string> names = shape.names;
+  std::sort(names.begin(), names.end());
+  if (shape.unsorted) std::reverse(names.begin(), names.end());
+  const uint32_t n = static_cast<uint32_t>(names.size());
+  // The export section: directory, functions, name pointers, ordinals, names.
+  const uint32_t base = 0x2000, functions = base + 40, pointers = functions + 4 * n,
+                 ordinals = pointers + 4 * n;
+  uint32_t strings = ordinals + 2 * n;
+  DllImage dll;
+  dll.checksum = optional + 64;
+  Bytes& b = dll.bytes;
+  b.assign(exportsAt + exportsSize, 0);
+  for (size_t i = 0; i < codeSize; ++i) b[dll.code + i] = static_cast<uint8_t>(0x90 + i % 7);
+  b[0] = 'M';
+  b[1] = 'Z';
+  PutU32(&b, 0x3C, 0x40);
+  b[0x40] = 'P';
+  b[0x41] = 'E';
+  PutU16(&b, 0x44, shape.machine);
+  PutU16(&b, 0x46, 2);
+  PutU16(&b, 0x54, static_cast<uint16_t>(optionalSize));
+  PutU16(&b, 0x56, pe64 ? 0x2022 : 0x2102);  // DLL, executable; 32-bit or large-address
+  PutU16(&b, optional, pe64 ? 0x20B : 0x10B);
+  PutU32(&b, directories - 4, 16);
+  PutU32(&b, directories, base);
+  PutU32(&b, directories + 4, static_cast<uint32_t>(exportsSize));
+  const struct {
+    const char* name;
+    uint32_t rva, size, raw;
+  } table[] = {{".text", 0x1000, static_cast<uint32_t>(codeSize), 0x200},
+               {".edata", base, static_cast<uint32_t>(exportsSize),
+                static_cast<uint32_t>(exportsAt)}};
+  for (size_t i = 0; i < 2; ++i) {
+    const size_t at = sections + 40 * i;
+    std::copy(table[i].name, table[i].name + 6, b.begin() + at);
+    PutU32(&b, at + 8, table[i].size);
+    PutU32(&b, at + 12, table[i].rva);
+    PutU32(&b, at + 16, table[i].size);
+    PutU32(&b, at + 20, table[i].raw);
+  }
+  auto file = [&](uint32_t rva) { return exportsAt + (rva - base); };
+  PutU32(&b, file(base) + 20, n);
+  PutU32(&b, file(base) + 24, n);
+  PutU32(&b, file(base) + 28, functions);
+  PutU32(&b, file(base) + 32, pointers);
+  PutU32(&b, file(base) + 36, ordinals);
+  for (uint32_t i = 0; i < n; ++i) {
+    PutU32(&b, file(functions) + 4 * i, 0x1000 + 16 * i);
+    PutU32(&b, file(pointers) + 4 * i, strings);
+    PutU16(&b, file(ordinals) + 2 * i, static_cast<uint16_t>(i));
+    std::copy(names[i].begin(), names[i].end(), b.begin() + file(strings));
+    strings += static_cast<uint32_t>(names[i].size()) + 1;
+  }
+  if (shape.fileSize > b.size()) b.resize(shape.fileSize, 0x5A);
+  if (shape.withChecksum) PutU32(&b, dll.checksum, PeChecksum(b.data(), b.size(), dll.checksum));
+  return dll;
+}
+
+// A zlib1.dll the packer accepts: every export the binding looks up.
+inline Bytes TestLibrary(size_t fileSize = 0) {
+  DllShape shape;
+  shape.names = RequiredZlibExports();
+  shape.names.push_back("gzwrite");
+  shape.fileSize = fileSize;
+  return MakeDllImage(shape).bytes;
 }
