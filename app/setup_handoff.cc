@@ -7,6 +7,7 @@
 #include "completion/complete_install.h"
 #include "completion/delete_tree.h"
 #include "completion/install_folder.h"
+#include "security/elevation.h"
 #include "support/base64.h"
 #include "support/file_util.h"
 #include "support/process_start.h"
@@ -90,8 +91,15 @@ int RunSetupProgram(HWND dialog, HeldFolder* tempDirectory) {
   int launchResult = ERROR_FILENAME_EXCED_RANGE;
   bool launched = false;
   if (JoinPath(setupPath, MAX_PATH, tempDirectory->path, L"InstallTalvorn.exe")) {
-    // No working folder: the setup program starts in the extractor's.
-    launchResult = StartProgram(setupPath, arguments, nullptr, nullptr);
+    // Elevated, it starts in System32, which only administrators can change:
+    // a program it runs by a bare name is looked for in its current folder
+    // before System32, and the extractor's is the user's (Downloads, say).
+    // The setup program finds its files by its own path.
+    wchar_t system[MAX_PATH];
+    UINT n = GetSystemDirectoryW(system, MAX_PATH);
+    const wchar_t* folder = RunIsElevated() && n > 0 && n < MAX_PATH ? system : nullptr;
+    DWORD error = 0;
+    launchResult = StartProgram(setupPath, arguments, folder, nullptr, &error);
     launched = launchResult > 32;
   }
   if (!launched) {

@@ -139,7 +139,8 @@ bool MayStartElevated(const HeldProgram& app, const wchar_t* originalApp,
 }
 
 // Starts what the launch runs, elevated or as the signed-in user, and logs
-// why it is not elevated when it is not.
+// why it is not elevated when it is not (a start that fails is logged as
+// such).
 void Start(const HeldProgram& app, const HeldProgram& launcher, bool elevated,
            const wchar_t* folder) {
   wchar_t parameters[MAX_PATH];
@@ -148,20 +149,23 @@ void Start(const HeldProgram& app, const HeldProgram& launcher, bool elevated,
   bool throughLauncher =
       Held(launcher) && FormatText(parameters, MAX_PATH, L"\"%s\"", app.path);
   const wchar_t* started = throughLauncher ? launcher.path : app.path;
-  HANDLE token = nullptr;
+  const wchar_t kAsUser[] = L"others can change it or what lies beside it";
+  HANDLE parent = nullptr;
   if (!elevated) {
     const wchar_t* why = nullptr;
-    token = SignedInUserToken(&why);
-    if (token == nullptr) {
-      LogFormat(L"Not started \"%s\": others can change it or what lies beside "
-                L"it, and %s", started, why);
+    parent = SignedInUserProcess(&why);
+    if (parent == nullptr) {
+      LogFormat(L"Not started \"%s\": %s, and %s", started, kAsUser, why);
       return;
     }
-    LogFormat(L"Started \"%s\" as the signed-in user: others can change it or "
-              L"what lies beside it", started);
   }
-  StartProgram(started, throughLauncher ? parameters : nullptr, folder, token);
-  if (token != nullptr) CloseHandle(token);
+  DWORD error = 0;
+  StartProgram(started, throughLauncher ? parameters : nullptr, folder, parent,
+               &error);
+  if (parent != nullptr) CloseHandle(parent);
+  if (error == 0 && !elevated) {
+    LogFormat(L"Started \"%s\" as the signed-in user: %s", started, kAsUser);
+  }
 }
 
 }  // namespace

@@ -3,14 +3,13 @@
 #include <initializer_list>
 
 #include "security/folder_security.h"
+#include "support/seams.h"
 
 namespace {
 
-const DWORD kShellTokenAccess =
-    TOKEN_QUERY | TOKEN_DUPLICATE | TOKEN_ASSIGN_PRIMARY;
-const DWORD kPrimaryAccess = TOKEN_QUERY | TOKEN_DUPLICATE |
-                             TOKEN_ASSIGN_PRIMARY | TOKEN_ADJUST_DEFAULT |
-                             TOKEN_ADJUST_SESSIONID;
+// To be a new process's parent, and to read who it runs as.
+const DWORD kParentAccess =
+    PROCESS_CREATE_PROCESS | PROCESS_QUERY_LIMITED_INFORMATION;
 
 DWORD ShellProcess() {
   HWND shell = GetShellWindow();
@@ -20,12 +19,12 @@ DWORD ShellProcess() {
   return process;
 }
 
-bool IsServiceAccount(HANDLE token) {
-  TokenUserRecord user;
-  if (!ReadTokenUser(token, &user)) return true;
+bool IsServiceAccount(HANDLE process) {
+  BYTE user[SECURITY_MAX_SID_SIZE];
+  if (!seams::processUser(process, user, sizeof user)) return true;
   for (WELL_KNOWN_SID_TYPE type :
        {WinLocalSystemSid, WinLocalServiceSid, WinNetworkServiceSid}) {
-    if (IsWellKnownSid(user.user.User.Sid, type)) return true;
+    if (IsWellKnownSid(user, type)) return true;
   }
   return false;
 }
@@ -44,22 +43,19 @@ bool RunIsElevated() {
   return elevated;
 }
 
-HANDLE SignedInUserToken(const wchar_t** why) {
+HANDLE SignedInUserProcess(const wchar_t** why) {
   DWORD id = ShellProcess();
   if (id == 0) {
     *why = L"no desktop shell runs";
     return nullptr;
   }
-  HANDLE process = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, id);
-  HANDLE token = nullptr;
-  HANDLE primary = nullptr;
-  if (process != nullptr && OpenProcessToken(process, kShellTokenAccess, &token) &&
-      !IsServiceAccount(token)) {
-    DuplicateTokenEx(token, kPrimaryAccess, nullptr, SecurityImpersonation,
-                     TokenPrimary, &primary);
+  HANDLE process = OpenProcess(kParentAccess, FALSE, id);
+  if (process == nullptr) {
+    *why = L"the desktop shell's process cannot be had";
+  } else if (IsServiceAccount(process)) {
+    *why = L"the desktop shell runs as a service account";
+    CloseHandle(process);
+    process = nullptr;
   }
-  if (token != nullptr) CloseHandle(token);
-  if (process != nullptr) CloseHandle(process);
-  if (primary == nullptr) *why = L"the desktop shell's token cannot be had";
-  return primary;
+  return process;
 }

@@ -1,5 +1,5 @@
-// Whether this run is elevated, and the token of the person at the keyboard.
-// A program that others could have changed must not start with an
+// Whether this run is elevated, and how a program starts as the person at the
+// keyboard. A program that others could have changed must not start with an
 // administrator's rights; started as the signed-in user, it gets no more
 // than that user's own double click would give it.
 #pragma once
@@ -10,9 +10,11 @@
 // this process's) holds Administrators enabled.
 bool RunIsElevated();
 
-// A primary token of the signed-in user, taken from the desktop shell's
-// process (the shell window's, or where there is none the taskbar's, as
-// under Wine), for CreateProcessWithTokenW. Never that of a service account
-// such as SYSTEM. Null when none can be had, with the reason in *why; close
-// it with CloseHandle.
-HANDLE SignedInUserToken(const wchar_t** why);
+// The desktop shell's process (the shell window's, or where there is none the
+// taskbar's, as under Wine), opened to be the parent of a program started as
+// the signed-in user: a process made with it as its parent
+// (PROC_THREAD_ATTRIBUTE_PARENT_PROCESS) gets its token, with no service
+// (CreateProcessWithTokenW needs Secondary Logon, which hardened machines
+// turn off). Never a service account's, such as SYSTEM's. Null when none can
+// be had, with the reason in *why; close it with CloseHandle.
+HANDLE SignedInUserProcess(const wchar_t** why);

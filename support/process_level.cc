@@ -23,3 +23,17 @@ DWORD ProcessIntegrityLevel(DWORD processId) {
   CloseHandle(process);
   return level;
 }
+
+bool ReadProcessUser(HANDLE process, PSID sid, DWORD size) {
+  HANDLE token = nullptr;
+  if (!OpenProcessToken(process, TOKEN_QUERY, &token)) return false;
+  union {
+    TOKEN_USER user;
+    BYTE bytes[sizeof(TOKEN_USER) + SECURITY_MAX_SID_SIZE];
+  } user;
+  DWORD read = sizeof user;
+  bool copied = GetTokenInformation(token, TokenUser, &user, read, &read) &&
+                CopySid(size, sid, user.user.User.Sid);
+  CloseHandle(token);
+  return copied;
+}

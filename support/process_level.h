@@ -1,10 +1,15 @@
-// The integrity level of a process, which Windows gives every process's token
-// (0x2000 medium for a standard user's programs, 0x3000 high for elevated
-// ones, 0x4000 system). A lower level cannot change a higher process, but may
-// show windows of any title.
+// Who a process runs as, and its integrity level, which Windows gives every
+// process's token (0x2000 medium for a standard user's programs, 0x3000 high
+// for elevated ones, 0x4000 system). A lower level cannot change a higher
+// process, but may show windows of any title.
 #pragma once
 
 #include <windows.h>
+
+// Copies the user SID of the process's token (the process opened with
+// PROCESS_QUERY_LIMITED_INFORMATION) into sid, of size bytes: what
+// seams::processUser starts out as. False when it cannot be read.
+bool ReadProcessUser(HANDLE process, PSID sid, DWORD size);
 
 // The last sub-authority (RID) of the label SID of the process's token; 0
 // when the process, its token or its label cannot be read.

@@ -2,6 +2,7 @@
 
 #include <shellapi.h>
 
+#include "support/log.h"
 #include "support/text.h"
 
 namespace {
@@ -34,33 +35,68 @@ int ShellExecuteCode(DWORD error) {
 
 }  // namespace
 
+namespace {
+
+// CreateProcessW, with the parent as the new process's where there is one.
+DWORD Create(const wchar_t* app, wchar_t* commandLine, const wchar_t* folder,
+             HANDLE parent) {
+  STARTUPINFOEXW startup = {};
+  startup.StartupInfo.cb = sizeof startup;
+  startup.StartupInfo.dwFlags = STARTF_USESHOWWINDOW;
+  startup.StartupInfo.wShowWindow = SW_SHOWNORMAL;
+  // Room for the one attribute; the size asked for is checked against it.
+  ULONG_PTR list[16];
+  SIZE_T size = sizeof list;
+  DWORD flags = 0;
+  if (parent != nullptr) {
+    auto* attributes = reinterpret_cast<LPPROC_THREAD_ATTRIBUTE_LIST>(list);
+    if (!InitializeProcThreadAttributeList(attributes, 1, 0, &size)) {
+      return GetLastError();
+    }
+    if (!UpdateProcThreadAttribute(attributes, 0, PROC_THREAD_ATTRIBUTE_PARENT_PROCESS,
+                                   &parent, sizeof parent, nullptr, nullptr)) {
+      DWORD error = GetLastError();
+      DeleteProcThreadAttributeList(attributes);
+      return error;
+    }
+    startup.lpAttributeList = attributes;
+    flags = EXTENDED_STARTUPINFO_PRESENT;
+  }
+  PROCESS_INFORMATION started = {};
+  DWORD error = 0;
+  if (CreateProcessW(app, commandLine, nullptr, nullptr, FALSE, flags, nullptr,
+                     folder, &startup.StartupInfo, &started)) {
+    CloseHandle(started.hThread);
+    CloseHandle(started.hProcess);
+  } else {
+    error = GetLastError();
+  }
+  if (startup.lpAttributeList != nullptr) {
+    DeleteProcThreadAttributeList(startup.lpAttributeList);
+  }
+  return error;
+}
+
+}  // namespace
+
 int StartProgram(const wchar_t* app, const wchar_t* parameters,
-                 const wchar_t* folder, HANDLE token) {
+                 const wchar_t* folder, HANDLE parent, DWORD* error) {
   wchar_t commandLine[kCommandLineSize];
   bool fits = parameters != nullptr && parameters[0] != 0
                   ? FormatText(commandLine, kCommandLineSize, L"\"%s\" %s", app,
                                parameters)
                   : FormatText(commandLine, kCommandLineSize, L"\"%s\"", app);
-  if (!fits) return ShellExecuteCode(ERROR_FILENAME_EXCED_RANGE);
-  STARTUPINFOW startup = {};
-  startup.cb = sizeof startup;
-  startup.dwFlags = STARTF_USESHOWWINDOW;
-  startup.wShowWindow = SW_SHOWNORMAL;
-  PROCESS_INFORMATION started = {};
-  BOOL made = token != nullptr
-                  ? CreateProcessWithTokenW(token, 0, app, commandLine, 0,
-                                            nullptr, folder, &startup, &started)
-                  : CreateProcessW(app, commandLine, nullptr, nullptr, FALSE, 0,
-                                   nullptr, folder, &startup, &started);
-  if (made) {
-    CloseHandle(started.hThread);
-    CloseHandle(started.hProcess);
-    return 33;
-  }
-  DWORD error = GetLastError();
-  if (error == kElevationRequired && token == nullptr) {
-    return static_cast<int>(reinterpret_cast<INT_PTR>(ShellExecuteW(
+  *error = fits ? Create(app, commandLine, folder, parent) : ERROR_FILENAME_EXCED_RANGE;
+  int code = 33;
+  if (*error == kElevationRequired && parent == nullptr) {
+    code = static_cast<int>(reinterpret_cast<INT_PTR>(ShellExecuteW(
         nullptr, L"open", app, parameters, folder, SW_SHOWNORMAL)));
+    if (code > 32) *error = 0;
+  } else if (*error != 0) {
+    code = ShellExecuteCode(*error);
   }
-  return ShellExecuteCode(error);
+  if (*error != 0) {
+    LogFormat(L"Could not start \"%s\": error %d", app, static_cast<int>(*error));
+  }
+  return code;
 }

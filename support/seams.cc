@@ -10,6 +10,7 @@ MessageBoxAFn messageBoxA = MessageBoxA;
 TickCountFn tickCount = GetTickCount;
 SleepFn sleep = Sleep;
 ProcessLevelFn processLevel = ProcessIntegrityLevel;
+ProcessUserFn processUser = ReadProcessUser;
 EntrySecurityFn entrySecurity = ReadEntrySecurity;
 VolumeProtectsFn volumeProtects = VolumeIsLocalWithAcls;
 FinalPathFn finalPath = GetFinalPathNameByHandleW;

@@ -2,7 +2,8 @@
 // them and record what they said), the clock (so waits, and the wrap of the
 // tick counter, can be tested without waiting), the integrity level of a
 // process (Wine runs every process at one level, so a window of a lower one
-// can only be told apart through it), and the few answers of the file system
+// can only be told apart through it), who a process runs as (Wine runs every
+// one as the same user), and the few answers of the file system
 // that Wine cannot vary: who owns an entry and what its DACL grants (Wine
 // reads back every file as the Unix user's), whether a volume keeps
 // permissions (a stick, a share), where an open entry resolves to (which can
@@ -23,6 +24,9 @@ using TickCountFn = DWORD(WINAPI*)();
 using SleepFn = void(WINAPI*)(DWORD);
 // The level's RID, or 0 when it cannot be read (support/process_level.h).
 using ProcessLevelFn = DWORD (*)(DWORD processId);
+// The user SID of a process's token (the process opened with
+// PROCESS_QUERY_LIMITED_INFORMATION), copied into sid of size bytes.
+using ProcessUserFn = bool (*)(HANDLE process, PSID sid, DWORD size);
 // The owner and DACL of an open entry (opened with READ_CONTROL), in a block
 // the caller frees with LocalFree; null when they cannot be read.
 using EntrySecurityFn = PSECURITY_DESCRIPTOR (*)(HANDLE entry);
@@ -42,6 +46,7 @@ extern MessageBoxAFn messageBoxA;
 extern TickCountFn tickCount;
 extern SleepFn sleep;
 extern ProcessLevelFn processLevel;
+extern ProcessUserFn processUser;
 extern EntrySecurityFn entrySecurity;
 extern VolumeProtectsFn volumeProtects;
 extern FinalPathFn finalPath;

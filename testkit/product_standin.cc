@@ -2,7 +2,7 @@
 // ("Launcher.exe", built with STANDIN_LAUNCHER) and its uninstaller
 // ("Uninstall.exe"). Each records how it was started and exits at once,
 // without a window:
-//   prog=<exe>  event=start  pid  module  cwd  cmdline  argc  arg1..argN
+//   prog=<exe>  event=start  pid  parent  module  cwd  cmdline  argc  arg1..argN
 // (argc counts the parameters, the program itself not included; the
 // parameters as the platform's command-line splitting gives them).
 //

@@ -1,5 +1,7 @@
 #include "record.h"
 
+#include <tlhelp32.h>
+
 namespace kit {
 
 std::string ToUtf8(const std::wstring& text) {
@@ -125,9 +127,25 @@ bool Record::Write() const {
   return AppendToFile(path, line_ + "\n");
 }
 
+// The process that made this one (or the one it was made as the child of).
+long long ParentProcess() {
+  HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+  if (snapshot == INVALID_HANDLE_VALUE) return 0;
+  PROCESSENTRY32W entry = {};
+  entry.dwSize = sizeof entry;
+  long long parent = 0;
+  for (BOOL more = Process32FirstW(snapshot, &entry); more;
+       more = Process32NextW(snapshot, &entry)) {
+    if (entry.th32ProcessID == GetCurrentProcessId()) parent = entry.th32ParentProcessID;
+  }
+  CloseHandle(snapshot);
+  return parent;
+}
+
 Record StartRecord() {
   Record record(L"start");
   record.Add(L"pid", (long long)GetCurrentProcessId())
+      .Add(L"parent", ParentProcess())
       .Add(L"module", ModulePath())
       .Add(L"cwd", CurrentFolder())
       .Add(L"cmdline", GetCommandLineW());

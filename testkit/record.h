@@ -52,8 +52,8 @@ class Record {
   std::string line_;
 };
 
-// prog, event=start, pid, module, cwd and cmdline: what every stand-in
-// records first.
+// prog, event=start, pid, parent (the parent process's id), module, cwd and
+// cmdline: what every stand-in records first.
 Record StartRecord();
 
 // Appends raw bytes to a file opened for sharing; retried for a moment when

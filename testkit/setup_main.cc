@@ -4,7 +4,7 @@
 // Command line: three double-quoted Base64 fields separated by commas (the
 // documents folder, the start menu programs folder + "Talvorn\", the desktop
 // folder; each the UTF-16LE bytes of the path). Recorded first as
-//   prog=InstallTalvorn.exe event=start pid module cwd cmdline
+//   prog=InstallTalvorn.exe event=start pid parent module cwd cmdline
 //   arg1 arg2 arg3 (the decoded paths) params (the raw parameters)
 //   format=ok|bad (bad: not exactly "A","B","C", or a field not Base64 of an
 //   even number of bytes)

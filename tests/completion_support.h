@@ -28,11 +28,17 @@ class CompletionTest : public ExtractorTest {
     }
     ClearInstallLocations();
     OpenExtractionLog(scratch.path().c_str());
+    // What the stand-ins started here record; the launcher starts nothing.
+    SetEnvironmentVariableW(L"TALVORN_RECORD_FILE", (scratch / L"records.txt").c_str());
+    SetEnvironmentVariableW(L"TALVORN_LAUNCHER_START", L"0");
     tempDirectory = scratch / L"tmp-1";
     CreateDirectoryW(tempDirectory.c_str(), nullptr);
     tmp = HeldAt(tempDirectory);
   }
   void TearDown() override {
+    StartedParents();
+    SetEnvironmentVariableW(L"TALVORN_RECORD_FILE", nullptr);
+    SetEnvironmentVariableW(L"TALVORN_LAUNCHER_START", nullptr);
     ReleaseHeldFolder(&tmp);
     ExtractorTest::TearDown();  // lets go of what the run holds there
     ClearInstallLocations();
@@ -69,6 +75,44 @@ class CompletionTest : public ExtractorTest {
     std::vector<std::wstring> captions;
     for (const RecordedBox& box : boxes.boxes) captions.push_back(box.caption);
     return captions;
+  }
+  // The stand-in application and launcher, real programs, as name in folder;
+  // each records its start in the scratch folder and ends at once.
+  static void WriteProgram(const std::wstring& path, const wchar_t* standin) {
+    WriteBytes(path, ReadBytes(ProgramFolder() + L"\\..\\testkit\\" + standin));
+  }
+  static std::wstring InstallPrograms(const std::wstring& folder) {
+    CreateDirectoryW(folder.c_str(), nullptr);
+    WriteProgram(folder + L"\\Talvorn Server.exe", L"Talvorn Server.exe");
+    WriteProgram(folder + L"\\Launcher.exe", L"Launcher.exe");
+    return folder + L"\\Talvorn Server.exe";
+  }
+  // The parent process of every program that recorded its start since the
+  // last call, once as many as expected have (for at most ten seconds), each
+  // waited for until it has ended.
+  std::vector<DWORD> StartedParents(size_t expected = 0) {
+    std::wstring records = scratch / L"records.txt";
+    std::vector<size_t> starts;
+    std::string text;
+    for (int i = 0; i < 200; ++i) {
+      text = PathExists(records) ? ReadBytes(records) : "";
+      starts.clear();
+      for (size_t at = text.find("\tpid="); at != std::string::npos;
+           at = text.find("\tpid=", at + 1)) {
+        starts.push_back(at);
+      }
+      if (starts.size() >= expected) break;
+      Sleep(50);
+    }
+    DeleteFileW(records.c_str());
+    std::vector<DWORD> parents;
+    for (size_t at : starts) {
+      parents.push_back(std::stoul(text.substr(text.find("\tparent=", at) + 8)));
+      HANDLE process = OpenProcess(SYNCHRONIZE, FALSE, std::stoul(text.substr(at + 5)));
+      if (process != nullptr) WaitForSingleObject(process, 5000);
+      if (process != nullptr) CloseHandle(process);
+    }
+    return parents;
   }
   std::wstring tempDirectory;
   HeldFolder tmp;

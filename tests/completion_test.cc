@@ -5,6 +5,7 @@
 #include <sddl.h>
 
 #include "support/file_entry.h"
+#include "support/process_level.h"
 
 namespace {
 
@@ -70,8 +71,11 @@ TEST_F(CompletionTest, ProgramFilesComesBeforeTheFixedFolder) {
 // Whatever the search finds is started, but elevated only where nobody but
 // administrators could have put or changed the application, its launcher or
 // anything beside them (a library loads from there too); from anywhere else
-// as the signed-in user, with a line saying so. Wine reads every file back as
-// its Unix user's: an administrators' copy comes from the judge's seam.
+// as the signed-in user, as the child of the desktop shell's process, which
+// gives it the shell's token with no service needed, and with a line saying
+// so. A start that fails, or a shell that runs as a service account, starts
+// nothing and says why. Wine reads every file back as its Unix user's: an
+// administrators' copy comes from the judge's seam.
 TEST_F(CompletionTest, OnlyWhatAdministratorsControlStartsElevated) {
   static std::wstring owner;
   const seams::EntrySecurityFn ownedBy = [](HANDLE) -> PSECURITY_DESCRIPTOR {
@@ -81,43 +85,65 @@ TEST_F(CompletionTest, OnlyWhatAdministratorsControlStartsElevated) {
         SDDL_REVISION_1, &descriptor, nullptr);
     return descriptor;
   };
+  const seams::ProcessUserFn asSystem = [](HANDLE, PSID sid, DWORD size) -> bool {
+    return CreateWellKnownSid(WinLocalSystemSid, nullptr, sid, &size) != FALSE;
+  };
   const std::wstring kUser = L"S-1-5-21-1-2-3-1001";
   const std::wstring asUser = L"\" as the signed-in user: others can change it or "
                               L"what lies beside it";
   const std::wstring launcher = ProgramFilesInstall() + L"\\Launcher.exe";
+  enum Parent { kThisProcess, kShell, kNone };
   const struct {
     const wchar_t* what;
     std::wstring owner;     // of every entry, through the seam; empty: Wine's
     const wchar_t* planted; // in C:\Talvorn after this run's basic install
     std::wstring line;      // the log's last line, when not elevated
+    Parent parent;          // of what started
+    bool shellIsSystem = false;
   } cases[] = {
-      {L"Program Files, administrators'", L"BA", nullptr, L""},
+      {L"Program Files, administrators'", L"BA", nullptr, L"", kThisProcess},
       {L"Program Files, a user's, with an OWNER RIGHTS ACE", kUser, nullptr,
-       L"Started \"" + launcher + asUser},
+       L"Started \"" + launcher + asUser, kShell},
       {L"Program Files, as Wine shows it", L"", nullptr,
-       L"Started \"" + launcher + asUser},
-      {L"this run's own copy", L"", L"", L""},
+       L"Started \"" + launcher + asUser, kShell},
+      {L"the shell a service account's", L"", nullptr,
+       L"Not started \"" + launcher + L"\": others can change it or what lies beside "
+       L"it, and the desktop shell runs as a service account",
+       kNone, true},
+      {L"a launcher that is no program", L"", L"",
+       L"Could not start \"" + launcher + L"\": error 193", kNone},
+      {L"this run's own copy", L"", L"", L"", kThisProcess},
       {L"a launcher beside it", L"", L"Launcher.exe",
-       L"Started \"C:\\Talvorn\\Launcher.exe" + asUser},
+       L"Started \"C:\\Talvorn\\Launcher.exe" + asUser, kShell},
       {L"a library beside it", L"", L"version.dll",
-       L"Started \"C:\\Talvorn\\Talvorn Server.exe" + asUser},
+       L"Started \"C:\\Talvorn\\Talvorn Server.exe" + asUser, kShell},
   };
-  WriteBytes(tempDirectory + L"\\Talvorn Server.exe", "new");
+  WriteProgram(tempDirectory + L"\\Talvorn Server.exe", L"Talvorn Server.exe");
+  DWORD shell = 0;
+  GetWindowThreadProcessId(FindWindowW(L"Shell_TrayWnd", nullptr), &shell);
+  if (HWND window = GetShellWindow()) GetWindowThreadProcessId(window, &shell);
+  ASSERT_NE(0u, shell);
   for (const auto& c : cases) {
     SCOPED_TRACE(Narrow(c.what));
     ClearInstallLocations();
     ReleaseInstallFolder();
     owner = c.owner;
     seams::entrySecurity = c.owner.empty() ? ReadEntrySecurity : ownedBy;
-    if (c.planted == nullptr) {
-      Install(ProgramFilesInstall());
+    seams::processUser = c.shellIsSystem ? asSystem : ReadProcessUser;
+    bool noProgram = c.line.find(L"error 193") != std::wstring::npos;
+    if (c.planted == nullptr || noProgram) {
+      InstallPrograms(ProgramFilesInstall());
+      if (noProgram) WriteBytes(launcher, "no program");
     } else {
       boxes.QueueAnswer(IDOK);
       ASSERT_EQ(1, BasicInstall(tmp));
-      if (*c.planted != 0) WriteBytes(std::wstring(L"C:\\Talvorn\\") + c.planted, "planted");
+      if (*c.planted != 0) {
+        WriteProgram(std::wstring(L"C:\\Talvorn\\") + c.planted, L"Launcher.exe");
+      }
     }
     boxes.QueueAnswer(IDOK);
     EXPECT_EQ(1, CompleteInstall(tmp));
+    seams::processUser = ReadProcessUser;
     std::vector<std::wstring> after = ReadLogLines(scratch / L"TLExtractorLog.txt");
     if (c.line.empty()) {
       // Started elevated: the last line is completion's own (the missing
@@ -125,6 +151,13 @@ TEST_F(CompletionTest, OnlyWhatAdministratorsControlStartsElevated) {
       EXPECT_EQ(0u, after.back().find(L"Could not open file")) << Narrow(after.back());
     } else {
       EXPECT_EQ(c.line, after.back());
+    }
+    std::vector<DWORD> parents = StartedParents(c.parent == kNone ? 0 : 1);
+    if (c.parent == kNone) {
+      EXPECT_TRUE(parents.empty());
+    } else {
+      EXPECT_EQ(std::vector<DWORD>{c.parent == kShell ? shell : GetCurrentProcessId()},
+                parents);
     }
   }
 }

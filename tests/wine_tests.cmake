@@ -52,7 +52,7 @@ talvorn_test_program(machine_tests
   unit_payload.rc
 )
 # The setup stand-in shows windows of another process.
-add_dependencies(machine_tests standin_setup)
+add_dependencies(machine_tests standin_setup standin_server standin_launcher)
 gtest_discover_tests(machine_tests DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 60
   PROPERTIES TIMEOUT 120 RESOURCE_LOCK machine)
 

@@ -5,6 +5,8 @@
 #include <sstream>
 #include <thread>
 
+#include <tlhelp32.h>
+
 #include "support/file_util.h"
 
 namespace {
@@ -41,6 +43,29 @@ std::string Unescape(const std::string& text) {
 }
 
 std::wstring Quote(const std::wstring& text) { return L"\"" + text + L"\""; }
+
+// What the run starts as the signed-in user is the desktop shell's child,
+// outside the robot's job: the stand-ins still running are waited for here
+// (at most fifteen seconds), so that their records are complete.
+void AwaitStandins() {
+  for (int i = 0; i < 300; ++i) {
+    HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+    if (snapshot == INVALID_HANDLE_VALUE) return;
+    PROCESSENTRY32W entry = {};
+    entry.dwSize = sizeof entry;
+    bool running = false;
+    for (BOOL more = Process32FirstW(snapshot, &entry); more && !running;
+         more = Process32NextW(snapshot, &entry)) {
+      for (const wchar_t* name : {L"Launcher.exe", L"Talvorn Server.exe",
+                                  L"Uninstall.exe", L"InstallTalvorn.exe"}) {
+        running = running || lstrcmpiW(entry.szExeFile, name) == 0;
+      }
+    }
+    CloseHandle(snapshot);
+    if (!running) return;
+    Sleep(50);
+  }
+}
 
 }  // namespace
 
@@ -141,6 +166,7 @@ Outcome EndToEndTest::Start(const Scenario& scenario) {
   } else {
     ADD_FAILURE() << "cannot start the robot";
   }
+  AwaitStandins();
   done = true;
   keeper.join();
   for (const auto& entry : environment) {

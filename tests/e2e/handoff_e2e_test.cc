@@ -40,11 +40,16 @@ TEST_P(WholeInstallEndToEndTest, AnInstallEndsWithTheApplicationStartedAndNothin
   Outcome run = Start({GetParam(), "show,wait=300,install", {"Complete=OK"}});
   EXPECT_EQ(0u, run.exitCode);
   EXPECT_EQ(std::vector<Box>{Complete()}, run.boxes);
-  // The setup program got its three folders and the extractor's folder.
+  // The setup program got its three folders, and System32 as its current
+  // folder (the run is elevated: Wine's token holds Administrators), not
+  // the user's download folder.
   std::vector<Record> setup = run.Events("InstallTalvorn.exe", "start");
   ASSERT_EQ(1u, setup.size());
   EXPECT_EQ("ok", setup[0]["format"]);
-  EXPECT_EQ(Narrow(folder), setup[0]["cwd"]);
+  wchar_t system[MAX_PATH];
+  GetSystemDirectoryW(system, MAX_PATH);
+  EXPECT_EQ(0, CompareStringOrdinal(Widen(setup[0]["cwd"]).c_str(), -1, system, -1, TRUE))
+      << setup[0]["cwd"];
   // Documents, programs\Talvorn and desktop, in that order, as Wine has them.
   EXPECT_EQ(ShellFolder(CSIDL_PERSONAL) + "\\", setup[0]["arg1"]);
   EXPECT_EQ(ShellFolder(CSIDL_PROGRAMS) + "\\Talvorn\\", setup[0]["arg2"]);
@@ -55,6 +60,11 @@ TEST_P(WholeInstallEndToEndTest, AnInstallEndsWithTheApplicationStartedAndNothin
   std::string app = Narrow(ProgramFilesInstall()) + "\\Talvorn Server.exe";
   EXPECT_NE(std::string::npos, launcher[0]["cmdline"].find(" \"" + app + "\""));
   EXPECT_EQ("1", launcher[0]["argc"]);
+  // Started as the signed-in user: the desktop shell's child.
+  DWORD shell = 0;
+  GetWindowThreadProcessId(FindWindowW(L"Shell_TrayWnd", nullptr), &shell);
+  if (HWND window = GetShellWindow()) GetWindowThreadProcessId(window, &shell);
+  EXPECT_EQ(std::to_string(shell), launcher[0]["parent"]);
   EXPECT_EQ(1u, run.Events("Talvorn Server.exe", "start").size());
   EXPECT_FALSE(PathExists(ProgramFilesInstall() + L"\\Launcher.exe"));
   EXPECT_TRUE(PathExists(ProgramFilesInstall() + L"\\Talvorn Server.exe"));
