@@ -6,6 +6,7 @@
 
 #include "tools/archive_check.h"
 #include "tools/archive_writer.h"
+#include "tools/library_check.h"
 #include "tools/pe_resource.h"
 #include "tools/tests/pe_image.h"
 
@@ -324,6 +325,75 @@ TEST(PeResourceTest, ReportsTheCertificateTable) {
     PutU32(&badLength.bytes, badLength.certificate, length);
     EXPECT_EQ(state(badLength), SignatureState::kDamaged) << length;
   }
+}
+
+// The zlib1.dll the binding would fail to load or bind is refused, each
+// for its own reason: every case but the checksum's carries a good one.
+TEST(LibraryCheckTest, RefusesWhatTheBindingWouldNotLoad) {
+  DllShape x64;
+  x64.names = TestLibraryExports();
+  x64.machine = kMachineX64;
+  DllShape noGzwrite, noDeflateInit2, unsorted, unsealed;
+  noGzwrite.names = RequiredZlibExports();
+  noDeflateInit2.names = {"inflate", "inflateEnd", "inflateInit_", "inflateInit2_"};
+  unsorted.names = TestLibraryExports();
+  unsorted.unsorted = true;
+  unsealed.names = TestLibraryExports();
+  unsealed.withChecksum = false;
+  const std::string missingAll = "it does not export \"deflateEnd\", \"deflate\", "
+      "\"deflateInit_\", \"gzopen\", \"gzclose\", \"gzread\", \"inflateSync\", \"crc32\", "
+      "\"get_crc_table\", \"deflateInit2_\", which the extractor binds";
+  const struct {
+    const char* what;
+    DllShape shape;
+    uint16_t machine;
+    std::function<void(DllImage*)> damage;
+    std::string problem;
+  } cases[] = {
+      {"good", DllShape{TestLibraryExports()}, kMachineX86, nullptr, ""},
+      {"good for x64", x64, kMachineX64, nullptr, ""},
+      {"gzwrite is optional", noGzwrite, kMachineX86, nullptr, ""},
+      // Windows checks no checksum, so a library without one is judged by the rest.
+      {"no checksum, a byte flipped", unsealed, kMachineX86,
+       [](DllImage* d) { d->bytes[d->code + 9] ^= 1; }, ""},
+      {"a code byte flipped", DllShape{TestLibraryExports()}, kMachineX86,
+       [](DllImage* d) { d->bytes[d->code + 9] ^= 1; },
+       "its bytes do not match its PE checksum (the header holds 0x"},
+      {"x64 for x86", x64, kMachineX86, nullptr,
+       "a DLL for x64, but the extractor is built for x86"},
+      {"missing exports", noDeflateInit2, kMachineX86, nullptr, missingAll},
+      // The loader's binary search does not find every name of a table out
+      // of order.
+      {"names out of order", unsorted, kMachineX86, nullptr, "it does not export \""},
+      {"a program", DllShape{TestLibraryExports()}, kMachineX86,
+       [](DllImage* d) { d->bytes[0x57] &= ~0x20; }, "not a DLL: its header marks a program"},
+      {"exports in no section", DllShape{TestLibraryExports()}, kMachineX86,
+       [](DllImage* d) { PutU32(&d->bytes, d->exportEntry, 0x9000); },
+       "its export table is missing or damaged"},
+      {"names past the file", DllShape{TestLibraryExports()}, kMachineX86,
+       [](DllImage* d) { PutU32(&d->bytes, d->exports + 24, 0x40000000); },
+       "its export table is missing or damaged"},
+      // Each name then runs to the end of its section without a terminator.
+      {"unterminated names", DllShape{TestLibraryExports()}, kMachineX86,
+       [](DllImage* d) { std::fill(d->bytes.begin() + 0x500, d->bytes.end(), 'a'); },
+       "it does not export \""},
+      {"ordinal past the functions", DllShape{TestLibraryExports()}, kMachineX86,
+       [](DllImage* d) { PutU32(&d->bytes, d->exports + 20, 3); }, "it does not export \""},
+  };
+  for (const auto& test : cases) {
+    DllImage dll = MakeDllImage(test.shape);
+    if (test.damage) {
+      test.damage(&dll);
+      if (test.shape.withChecksum && test.problem.find("checksum") == std::string::npos) {
+        dll.Reseal();
+      }
+    }
+    std::string problem = CheckZlibLibrary(dll.bytes.data(), dll.bytes.size(), test.machine);
+    EXPECT_EQ(problem.substr(0, test.problem.size()), test.problem) << test.what << ": " << problem;
+    EXPECT_EQ(problem.empty(), test.problem.empty()) << test.what << ": " << problem;
+  }
+  EXPECT_EQ(CheckZlibLibrary(kLibrary.data(), kLibrary.size(), kMachineX86),
+            "not a PE file, so no DLL Windows could load");
 }
 
 }  // namespace

@@ -299,6 +299,51 @@ TEST(PackerCliTest, ReadsExesAndSaysWhatIsWrongWithThem) {
   }
 }
 
+// A library the extractor could not load or bind is refused by pack and by
+// verify, naming it; the stub's machine comes from an exe's own header.
+TEST(PackerCliTest, RefusesADamagedLibrary) {
+  TestFolder folder, out;
+  Bytes flipped = kLibrary;
+  flipped[0x300] ^= 0x01;  // in its code
+  folder.Write("zlib1.dll", AsString(flipped));
+  folder.Write("a.txt", "a");
+  const std::string damaged = "\"zlib1.dll\": its bytes do not match its PE checksum";
+  Outcome pack = Pack("pack " + Quote(folder.root()) + " " + Quote(out.root() / "p.bin"));
+  EXPECT_EQ(pack.exitCode, 1);
+  EXPECT_EQ(pack.out.find("talvorn-pack: " + damaged), 0u) << pack.out;
+  EXPECT_TRUE(std::filesystem::is_empty(out.root()));
+
+  const Bytes good = BuildArchive({{"zlib1.dll", kLibrary}, {"a.txt", Text("a")}});
+  PeImage x64Exe = MakePeImage(good);
+  PutU16(&x64Exe.bytes, x64Exe.coff, kMachineX64);
+  const struct {
+    Bytes file;
+    std::string options, verify;
+  } cases[] = {
+      {BuildArchive({{"zlib1.dll", flipped}, {"a.txt", Text("a")}}), "", "entry 0 " + damaged},
+      {good, " --machine x64", "entry 0 \"zlib1.dll\": a DLL for x86, but the extractor is "
+                               "built for x64"},
+      {x64Exe.bytes, "", "entry 0 \"zlib1.dll\": a DLL for x86, but the extractor is built for "
+                         "x64"},
+  };
+  for (const auto& test : cases) {
+    std::filesystem::path file = out.Write("file", AsString(test.file));
+    Outcome verify = Pack("verify " + Quote(file) + test.options);
+    EXPECT_EQ(verify.exitCode, 1);
+    EXPECT_EQ(verify.out.find(file.string() + ": " + test.verify), 0u) << verify.out;
+    Outcome extract = Pack("extract " + Quote(file) + " " + Quote(out.root() / "x") + test.options);
+    EXPECT_EQ(extract.exitCode, 1) << extract.out;
+    EXPECT_FALSE(std::filesystem::exists(out.root() / "x"));
+  }
+  for (const char* options : {" --level 13", " --level 9x", " --level", " --machine arm",
+                              " --order a --order b", " --force"}) {
+    EXPECT_EQ(Pack("pack " + Quote(folder.root()) + " " + Quote(out.root() / "p.bin") + options)
+                  .exitCode,
+              2)
+        << options;
+  }
+}
+
 // The cross-built extractor, when the build gives its path: the reader finds
 // exactly the payload file that went into it, so the exe verifies, lists and
 // extracts like that file; the stub has no payload.

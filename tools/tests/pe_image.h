@@ -138,8 +138,13 @@ inline PeImage MakePeImage(const Bytes& payload, bool pe32Plus = false,
 // carrying its PE checksum unless told not to.
 struct DllImage {
   Bytes bytes;
-  size_t code = 0x200;  // the code section's bytes in the file
-  size_t checksum = 0;  // the CheckSum field
+  size_t code = 0x200;     // the code section's bytes in the file
+  size_t exports = 0x400;  // the export directory in the file
+  size_t checksum = 0;     // the CheckSum field
+  size_t exportEntry = 0;  // data directory 0
+
+  // A checksum that fits the bytes again, after a test changed them.
+  void Reseal() { PutU32(&bytes, checksum, PeChecksum(bytes.data(), bytes.size(), checksum)); }
 };
 
 struct DllShape {
@@ -166,6 +171,7 @@ inline DllImage MakeDllImage(const DllShape& shape) {
   uint32_t strings = ordinals + 2 * n;
   DllImage dll;
   dll.checksum = optional + 64;
+  dll.exportEntry = directories;
   Bytes& b = dll.bytes;
   b.assign(exportsAt + exportsSize, 0);
   for (size_t i = 0; i < codeSize; ++i) b[dll.code + i] = static_cast<uint8_t>(0x90 + i % 7);
@@ -210,15 +216,21 @@ inline DllImage MakeDllImage(const DllShape& shape) {
     strings += static_cast<uint32_t>(names[i].size()) + 1;
   }
   if (shape.fileSize > b.size()) b.resize(shape.fileSize, 0x5A);
-  if (shape.withChecksum) PutU32(&b, dll.checksum, PeChecksum(b.data(), b.size(), dll.checksum));
+  if (shape.withChecksum) dll.Reseal();
   return dll;
 }
 
-// A zlib1.dll the packer accepts: every export the binding looks up.
+// Every export the binding looks up.
+inline std::vector<std::string> TestLibraryExports() {
+  std::vector<std::string> names = RequiredZlibExports();
+  names.push_back("gzwrite");
+  return names;
+}
+
+// A zlib1.dll the packer accepts.
 inline Bytes TestLibrary(size_t fileSize = 0) {
   DllShape shape;
-  shape.names = RequiredZlibExports();
-  shape.names.push_back("gzwrite");
+  shape.names = TestLibraryExports();
   shape.fileSize = fileSize;
   return MakeDllImage(shape).bytes;
 }
