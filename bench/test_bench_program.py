@@ -34,8 +34,9 @@ def _cached(name):
     return ""
 
 
-# The zlib1.dll of the build's bitness.
+# The zlib1.dll of the build's bitness, which the packer is told.
 ZLIB = _cached("TALVORN_ZLIB_DLL")
+MACHINE = "x64" if "x86_64" in ZLIB else "x86"
 
 
 def windows(path):
@@ -61,7 +62,7 @@ class BenchProgramTest(unittest.TestCase):
                 f.write(data)
         shutil.copyfile(ZLIB, os.path.join(folder, "zlib1.dll"))
         archive = folder + ".bin"
-        subprocess.run([PACKER, "pack", folder, archive], check=True)
+        subprocess.run([PACKER, "pack", folder, archive, "--machine", MACHINE], check=True)
         return archive
 
     def run_program(self, *args):

@@ -143,6 +143,27 @@ class SummaryTest(unittest.TestCase):
         self.assertIn("64 MiB: BOX Error: Error in unzip inflate 101", report)
         self.assertIn("2.500/2.500", report)
 
+    def test_streams_are_told_apart_and_weighed(self):
+        text = [BENCH.format(size=8, rep=1, e=2.0, i=1.0, v=1) + " streams=libdeflate12",
+                BENCH.format(size=8, rep=1, e=2.2, i=1.1, v=1) + " streams=zlib9",
+                BENCH.format(size=8, rep=2, e=1.9, i=1.0, v=1) + " streams=zlib9",
+                BENCH.format(size=8, rep=2, e=9.0, i=1.0, v=0) + " streams=zlib9",
+                "8 0 SIZE streams=libdeflate12 archive=970 installer=1070 pack_s=3.0",
+                "8 0 SIZE streams=zlib9 archive=1000 installer=1100 pack_s=-",
+                "8 0 SIZE streams=nsis installer=1080"]
+        (row,) = self.rows(text)
+        self.assertEqual((row["runs"], row["extract_best"]), (1, 2.0))
+        self.assertEqual((row["z9_extract_best"], row["z9_failed"]), (1.9, 1))
+        self.assertAlmostEqual(row["vs_zlib9"], 2.0 / 1.9)
+        self.assertAlmostEqual(row["smaller"], 0.03)
+        self.assertAlmostEqual(row["vs_nsis_size"], 1070 / 1080)
+        self.assertNotIn("z9_pack_s", row)
+        report = summarise.report([row])
+        self.assertIn("archive 3.00% smaller than with zlib 9 streams (>= 2%: met)", report)
+        self.assertIn("installer 1070 bytes, NSIS installer 1080 (smaller: met)", report)
+        self.assertIn("(<= 1.02: MISSED)", report)
+        self.assertIn("1 zlib9 run(s) did not unpack", report)
+
 
 if __name__ == "__main__":
     unittest.main()

@@ -3,7 +3,10 @@
 # against a bare in-memory inflate of the same streams (same process, same
 # zlib1.dll), against a native Info-ZIP unzip of the same folder and against
 # an NSIS installer of it (bench/nsis_peer.nsi, same bitness, same Wine); and
-# how much the process's memory grows while it unpacks.
+# how much the process's memory grows while it unpacks. Every payload is
+# packed twice, with the packer's own streams (libdeflate, level 12) and with
+# zlib's level 9, and both are timed, so that a slower inflate would show;
+# the installers built around each, and the NSIS one, are weighed.
 #
 #   scripts/bench.sh [build folder]        (default: build, or build/x64)
 #
@@ -19,7 +22,9 @@
 #
 # Everything it makes stays in <build folder>/bench: the generated payload
 # folders with their archives, zips and NSIS installers (reused while the
-# generator and its settings are unchanged), the benchmark program, the raw results
+# generator and its settings are unchanged), the benchmark program, a build
+# of the installer (installer/, configured once: each archive is linked in
+# as PAYLOAD_ARCHIVE and the exe weighed), the raw results
 # (results.txt) and the scratch folder where each run unpacks. Prints a table
 # at the end. The figures are reported, never judged: the exit code is 0
 # unless the benchmark could not be built or run.
@@ -61,15 +66,44 @@ cmake -S "$root/bench" -B "$data/prog" -DCMAKE_TOOLCHAIN_FILE="$toolchain" \
 cmake --build "$data/prog" >/dev/null
 program=$data/prog/talvorn-bench.exe
 
+# The kinds of stream compared: the packer's default, and zlib's level 9.
+kinds="libdeflate12 zlib9"
+pack_options() { if [ "$1" = zlib9 ]; then echo "--level 9"; fi; }
+archive_of() { echo "$1-$2.bin"; }
+
+# The installer around an archive, built from this tree for the same
+# bitness; weighed, then left for the next archive.
+installer=$data/installer
+weigh_installer() {
+  if [ ! -f "$installer/CMakeCache.txt" ]; then
+    say "configuring the installer build in $installer"
+    cp "$1" "$installer.bin"
+    cmake -S "$root" -B "$installer" -DCMAKE_TOOLCHAIN_FILE="$toolchain" \
+      -DTALVORN_TESTS=OFF -DPAYLOAD_ARCHIVE="$installer.bin" >/dev/null
+  fi
+  cmp -s "$1" "$installer.bin" || cp "$1" "$installer.bin"
+  cmake --build "$installer" --target TalvornSetup -j"$(nproc)" >/dev/null
+  stat -c %s "$installer/TalvornSetup.exe"
+}
+
 # The payloads, their archives and their zips; each is remade only when what
 # it comes from is newer.
 for size in $sizes; do
   folder=$data/payload-${size}M
   say "$(python3 "$root/bench/make_payload.py" "$folder" "$size" --seed "$seed" --zlib "$zlib")"
-  if [ ! "$folder.bin" -nt "$folder.stamp" ] || [ ! "$folder.bin" -nt "$packer" ]; then
-    say "packing $folder"
-    "$packer" pack "$folder" "$folder.bin"
-  fi
+  for kind in $kinds; do
+    archive=$(archive_of "$folder" "$kind")
+    if [ ! "$archive" -nt "$folder.stamp" ] || [ ! "$archive" -nt "$packer" ]; then
+      say "packing $folder ($kind)"
+      start=$EPOCHREALTIME
+      # shellcheck disable=SC2046
+      "$packer" pack "$folder" "$archive" --machine "$talvorn_run_arch" $(pack_options "$kind")
+      echo "$EPOCHREALTIME $start" | awk '{ printf "%.3f\n", $1 - $2 }' >"$archive.pack-seconds"
+    fi
+    # Weighed every time: the stub may have changed since.
+    say "building the installer around $archive"
+    weigh_installer "$archive" >"$archive.installer-bytes"
+  done
   if [ ! "$folder.zip" -nt "$folder.stamp" ]; then
     say "zipping $folder"
     rm -f "$folder.zip"
@@ -101,12 +135,14 @@ windows_path() { local p=${1//\//\\}; printf 'Z:%s' "$p"; }
 seconds_between() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.6f", b - a }'; }
 
 # One Wine process per run, as the extractor unpacks once per process; each
-# line it prints is kept with the size and the run number in front.
+# line it prints is kept with the size and the run number in front and the
+# kind of stream behind.
 run_program() {
-  local size=$1 rep=$2
-  shift 2
+  local size=$1 rep=$2 kind=$3
+  shift 3
   rm -rf "$work/run"
-  wine "$program" "$@" </dev/null 2>/dev/null | sed "s/^/$size $rep /" >>"$results" || true
+  wine "$program" "$@" </dev/null 2>/dev/null | sed "s/^/$size $rep /; s/\$/ streams=$kind/" \
+    >>"$results" || true
   rm -rf "$work/run"
 }
 
@@ -133,25 +169,39 @@ run_peer() {
 mkdir -p "$work"
 for size in $sizes; do
   folder=$data/payload-${size}M
-  archive=$(windows_path "$folder.bin")
   run=$(windows_path "$work/run")
+  peer=$folder-nsis-$nsis_target.exe
+  for kind in $kinds; do
+    archive=$(archive_of "$folder" "$kind")
+    echo "$size 0 SIZE streams=$kind archive=$(stat -c %s "$archive")" \
+      "installer=$(cat "$archive.installer-bytes")" \
+      "pack_s=$(cat "$archive.pack-seconds" 2>/dev/null || echo -)" >>"$results"
+  done
+  echo "$size 0 SIZE streams=nsis installer=$(stat -c %s "$peer")" >>"$results"
   for rep in $(seq "$reps"); do
     say "${size} MiB: run $rep of $reps"
     # Alternate which goes first, so that neither always meets a warmer cache.
     order=extract-first
     [ $((rep % 2)) -eq 1 ] && order=inflate-first
-    # The peer alternates too, before and after the extractor.
-    peer=$folder-nsis-$nsis_target.exe
+    # The peer alternates too, before and after the extractor, and so do the
+    # two kinds of stream.
     if [ $((rep % 2)) -eq 0 ]; then run_peer "$size" "$rep" "$peer"; fi
-    run_program "$size" "$rep" time "$archive" "$run" "$order"
+    ordered_kinds=$kinds
+    [ $((rep % 2)) -eq 0 ] && ordered_kinds=$(echo "$kinds" | awk '{ print $2, $1 }')
+    for kind in $ordered_kinds; do
+      run_program "$size" "$rep" "$kind" time "$(windows_path "$(archive_of "$folder" "$kind")")" \
+        "$run" "$order"
+    done
     if [ $((rep % 2)) -eq 1 ]; then run_peer "$size" "$rep" "$peer"; fi
     time_tool "$size" "$rep" NSIS_START start_s "$work/nsis" \
       wine "$peer_empty" "/D=$(windows_path "$work/nsis")"
     time_tool "$size" "$rep" UNZIP unzip_s "$work/unzip" \
       unzip -q -o "$folder.zip" -d "$work/unzip"
   done
-  say "${size} MiB: memory run"
-  run_program "$size" 0 memory "$archive" "$run"
+  for kind in $kinds; do
+    say "${size} MiB: memory run ($kind)"
+    run_program "$size" 0 "$kind" memory "$(windows_path "$(archive_of "$folder" "$kind")")" "$run"
+  done
 done
 
 echo
@@ -171,6 +221,9 @@ echo "and its flushing thread are made before, and what they cost is shown apart
 echo "NSIS: an installer of the same folder ($nsis_target, zlib, not solid, CRC"
 echo "check on, silent, no log) unpacking into a fresh folder, its whole process"
 echo "timed less the best time of the same installer carrying nothing."
+echo "Streams: libdeflate12 (the packer's default) in the main table; zlib9"
+echo "(--level 9) timed alike. Sizes: the archive, and the installer built"
+echo "around it (TalvornSetup.exe, unsigned), against the NSIS installer."
 echo
 python3 "$root/bench/summarise.py" "$results"
 echo
