@@ -142,6 +142,9 @@ TEST_F(ExtractTest, EntriesThatDoNotHoldTogetherStopTheUnpackingFirst) {
        L"\"\" (the name is empty)"},
       {"device", [](ArchiveWriter& w) { w.AddFile("sub\\con.txt", ToBytes("x")); },
        L"\"sub\\con.txt\" (a component of the name is a device name)"},
+      // blanks before the dot are dropped, and the name still opens NUL
+      {"device and blanks", [](ArchiveWriter& w) { w.AddFile("NUL .txt", ToBytes("x")); },
+       L"\"NUL .txt\" (a component of the name is a device name)"},
       {"high byte", [](ArchiveWriter& w) { w.AddFile("caf\xE9.txt", ToBytes("x")); },
        L"\"caf?.txt\" (the name has a byte that is not printable ASCII)"},
       {"too long", [](ArchiveWriter& w) { w.AddFile(std::string(256, 'n'), ToBytes("x")); },

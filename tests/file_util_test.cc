@@ -394,6 +394,18 @@ TEST(EntryTest, ResolvedPathsAndNamesThatLeadElsewhere) {
     EXPECT_FALSE(DeleteEntryItself((scratch / name).c_str()));
   }
   EXPECT_EQ("x", ReadBytes(real + L"\\file.txt"));
+  // The same name on another volume is another entry: the root of drive T:
+  // (a fixture folder of its own) does not hold C:\'s file of that name.
+  WriteBytes(L"C:\\talvorn-named.txt", "c");
+  WriteBytes(L"T:\\talvorn-named.txt", "t");
+  HANDLE driveT = OpenEntry(L"T:\\", FILE_READ_ATTRIBUTES, 7);
+  HANDLE driveC = OpenEntry(L"C:\\", FILE_READ_ATTRIBUTES, 7);
+  HANDLE onC = OpenEntry(L"C:\\talvorn-named.txt", FILE_READ_ATTRIBUTES, 7);
+  EXPECT_TRUE(IsNamedIn(driveC, L"talvorn-named.txt", onC));
+  EXPECT_FALSE(IsNamedIn(driveT, L"talvorn-named.txt", onC));
+  for (HANDLE h : {driveT, driveC, onC}) CloseHandle(h);
+  DeleteFileW(L"C:\\talvorn-named.txt");
+  DeleteFileW(L"T:\\talvorn-named.txt");
   RemoveUnixLink(scratch / L"above");
   RemoveUnixLink(scratch / L"named.txt");
 }
