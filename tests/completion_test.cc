@@ -78,10 +78,15 @@ TEST_F(CompletionTest, ProgramFilesComesBeforeTheFixedFolder) {
 // administrators' copy comes from the judge's seam.
 TEST_F(CompletionTest, OnlyWhatAdministratorsControlStartsElevated) {
   static std::wstring owner;
-  const seams::EntrySecurityFn ownedBy = [](HANDLE) -> PSECURITY_DESCRIPTOR {
+  static const wchar_t* usersFile;  // owned by a user, whoever owns the rest
+  const seams::EntrySecurityFn ownedBy = [](HANDLE entry) -> PSECURITY_DESCRIPTOR {
+    wchar_t path[MAX_PATH] = {};
+    GetFinalPathNameByHandleW(entry, path, MAX_PATH, 0);
+    bool users = usersFile != nullptr && wcsstr(path, usersFile) != nullptr;
     PSECURITY_DESCRIPTOR descriptor = nullptr;
     ConvertStringSecurityDescriptorToSecurityDescriptorW(
-        (L"O:" + owner + L"D:(A;;FA;;;SY)(A;;FA;;;BA)(A;;0x1200a9;;;OW)").c_str(),
+        (L"O:" + (users ? L"S-1-5-21-1-2-3-1001" : owner) +
+         L"D:(A;;FA;;;SY)(A;;FA;;;BA)(A;;0x1200a9;;;OW)").c_str(),
         SDDL_REVISION_1, &descriptor, nullptr);
     return descriptor;
   };
@@ -100,8 +105,14 @@ TEST_F(CompletionTest, OnlyWhatAdministratorsControlStartsElevated) {
     std::wstring line;      // the log's last line, when not elevated
     Parent parent;          // of what started
     bool shellIsSystem = false;
+    const wchar_t* beside = nullptr;  // a user's file beside the application
+    bool linked = false;    // the application's name a link to a copy elsewhere
   } cases[] = {
       {L"Program Files, administrators'", L"BA", nullptr, L"", kThisProcess},
+      {L"Program Files, administrators', a user's library beside it", L"BA", nullptr,
+       L"Started \"" + launcher + asUser, kShell, false, L"helper.dll"},
+      {L"Program Files, administrators', the application a link", L"BA", nullptr,
+       L"Started \"" + launcher + asUser, kShell, false, nullptr, true},
       {L"Program Files, a user's, with an OWNER RIGHTS ACE", kUser, nullptr,
        L"Started \"" + launcher + asUser, kShell},
       {L"Program Files, as Wine shows it", L"", nullptr,
@@ -130,10 +141,20 @@ TEST_F(CompletionTest, OnlyWhatAdministratorsControlStartsElevated) {
     owner = c.owner;
     seams::entrySecurity = c.owner.empty() ? ReadEntrySecurity : ownedBy;
     seams::processUser = c.shellIsSystem ? asSystem : ReadProcessUser;
+    usersFile = c.beside;
     bool noProgram = c.line.find(L"error 193") != std::wstring::npos;
     if (c.planted == nullptr || noProgram) {
       InstallPrograms(ProgramFilesInstall());
       if (noProgram) WriteBytes(launcher, "no program");
+      if (c.beside != nullptr) {
+        WriteBytes(ProgramFilesInstall() + L"\\" + c.beside, "a user's");
+      }
+      if (c.linked) {
+        std::wstring elsewhere = InstallPrograms(scratch / L"elsewhere");
+        std::wstring app = ProgramFilesInstall() + L"\\Talvorn Server.exe";
+        DeleteFileW(app.c_str());
+        ASSERT_TRUE(MakeUnixLink(app, elsewhere));
+      }
     } else {
       boxes.QueueAnswer(IDOK);
       ASSERT_EQ(1, BasicInstall(tmp));
@@ -153,6 +174,7 @@ TEST_F(CompletionTest, OnlyWhatAdministratorsControlStartsElevated) {
       EXPECT_EQ(c.line, after.back());
     }
     std::vector<DWORD> parents = StartedParents(c.parent == kNone ? 0 : 1);
+    if (c.linked) RemoveUnixLink(ProgramFilesInstall() + L"\\Talvorn Server.exe");
     if (c.parent == kNone) {
       EXPECT_TRUE(parents.empty());
     } else {
