@@ -6,6 +6,7 @@
 #include <memory>
 
 #include "app/progress_dialog.h"
+#include "app/single_run.h"
 #include "support/errors.h"
 #include "support/log.h"
 #include "support/process_level.h"
@@ -140,6 +141,37 @@ TEST_F(HandoffTest, OnlySetupWindowsAtOurLevelOrAboveCount) {
   Window own = MakeWindow("Talvorn Installer");
   EXPECT_EQ(1, FindSetupWindow());
   EXPECT_EQ(0, installingSeen);
+}
+
+// A second copy brings the running copy's marked dialog to the front, but
+// never a marked window of a program below its level, which any program of
+// the user could show to have the elevated run raise it. The setup
+// stand-in's window stands in for a running copy's dialog; this process
+// holds the run's object and so finds "another run" when it asks again.
+TEST_F(HandoffTest, OnlyAMarkedWindowAtOurLevelIsBroughtForward) {
+  SetupStandin setup(scratch.path());
+  ASSERT_TRUE(setup.started());
+  HWND marked = nullptr;
+  for (int i = 0; i < 100 && marked == nullptr; ++i) {
+    marked = FindWindowA(nullptr, "Talvorn Installer");
+    if (marked == nullptr) marked = FindWindowA(nullptr, "Talvorn Installer: Installing");
+    if (marked == nullptr) Sleep(50);
+  }
+  ASSERT_NE(nullptr, marked);
+  MarkRunWindow(marked);
+  ASSERT_TRUE(ClaimSingleRun());
+  Window own(CreateWindowExA(0, "STATIC", "own", WS_POPUP | WS_VISIBLE, 0, 0, 10, 10,
+                             nullptr, nullptr, nullptr, nullptr));
+  for (DWORD other : {0x2000, 0x3000}) {
+    SCOPED_TRACE(testing::Message() << std::hex << other);
+    SetForegroundWindow(own.get());
+    ASSERT_EQ(own.get(), GetForegroundWindow());
+    FakeLevels levels(0x3000, other);
+    EXPECT_FALSE(ClaimSingleRun());
+    // Raised, the marked window takes the front from this process's (Wine
+    // hands it over to the other process's thread, which may take a while).
+    EXPECT_EQ(other == 0x2000, own.get() == GetForegroundWindow());
+  }
 }
 
 TEST_F(HandoffTest, ArgumentStringHasThreeQuotedFieldsOfUtf16Base64) {
