@@ -57,45 +57,13 @@ int FileSearchNext(FileSearch* search, const wchar_t* pattern, int index,
 }
 
 int DeleteHeldDirectoryTree(HeldFolder* folder) {
-  HANDLE held = folder->handle;
   const wchar_t* path = folder->path;
-  FileSearch search;
-  FileSearchInit(&search);
-  wchar_t pattern[kTreePathSize];
-  wchar_t name[kTreePathSize];
-  wchar_t child[kTreePathSize];
   // The walk runs elevated. A folder that cannot be held, or that is a link
   // itself, is not walked: only the removal below is tried, which takes a
-  // link away without following it. A pattern that does not fit would search
-  // some other folder; the tree is then treated as empty too.
+  // link away without following it.
   BY_HANDLE_FILE_INFORMATION info;
-  bool walk = path[0] != 0 && ReadUnlessLink(held, path, &info) &&
-              FormatText(pattern, kTreePathSize, L"%s\\*.*", path);
-  if (walk) {
-    int isEntry = 0;
-    int isDirectory = 0;
-    for (int index = 1;
-         FileSearchNext(&search, pattern, index, name, &isEntry, &isDirectory);
-         ++index) {
-      if (!isEntry ||
-          !FormatText(child, kTreePathSize, L"%s\\%s", path, name)) {
-        continue;
-      }
-      // A junction, mount point or symbolic link is removed as a link and
-      // never followed, so what it points at is safe.
-      DWORD attributes = search.findData.dwFileAttributes;
-      bool link = IsLinkTag(attributes, search.findData.dwReserved0);
-      if (isDirectory && !link) {
-        DeleteDirectoryTree(child);
-      } else if (isDirectory) {
-        DeleteEntryItself(child);
-      } else if (!DeleteFileW(child) && !link &&
-                 (attributes & FILE_ATTRIBUTE_READONLY) != 0) {
-        DeleteReadOnlyEntry(child);
-      }
-    }
-    FileSearchClose(&search);
-  }
+  bool walk = path[0] != 0 && ReadUnlessLink(folder->handle, path, &info);
+  if (walk) EmptyHeldFolder(*folder, nullptr);
   ReleaseHeldFolder(folder);
   if (path[0] == 0) return 0;
   if (!walk) return DeleteEntryItself(path) ? 1 : 0;
@@ -108,4 +76,48 @@ int DeleteDirectoryTree(const wchar_t* path) {
   if (path[0] == 0 || !CopyText(folder.path, kHeldPathSize, path)) return 0;
   folder.handle = HoldFolder(path);
   return DeleteHeldDirectoryTree(&folder);
+}
+
+void EmptyHeldFolder(const HeldFolder& folder,
+                     void (*stayed)(const wchar_t* folderPath,
+                                    const wchar_t* name, DWORD error)) {
+  wchar_t pattern[kTreePathSize];
+  wchar_t name[kTreePathSize];
+  wchar_t path[kTreePathSize];
+  // A pattern that does not fit would search some other folder: the folder
+  // is then treated as empty.
+  if (!FormatText(pattern, kTreePathSize, L"%s\\*.*", folder.path)) return;
+  FileSearch search;
+  FileSearchInit(&search);
+  int isEntry = 0;
+  int isDirectory = 0;
+  for (int index = 1;
+       FileSearchNext(&search, pattern, index, name, &isEntry, &isDirectory);
+       ++index) {
+    if (!isEntry) continue;
+    // An entry whose path would not fit stays, as a message could not name it.
+    DWORD error = FormatText(path, kTreePathSize, L"%s\\%s", folder.path, name)
+                      ? 0
+                      : ERROR_FILENAME_EXCED_RANGE;
+    // A junction, mount point or symbolic link is deleted as a link and never
+    // walked, so what it points at is safe; the hold refuses one swapped in.
+    bool link = IsLinkTag(search.findData.dwFileAttributes,
+                          search.findData.dwReserved0);
+    BY_HANDLE_FILE_INFORMATION identity;
+    BY_HANDLE_FILE_INFORMATION* same = nullptr;
+    if (error == 0 && isDirectory && !link) {
+      HeldFolder inner;
+      error = HoldExistingFolder(&folder, name, FILE_LIST_DIRECTORY,
+                                 FILE_SHARE_READ | FILE_SHARE_WRITE, &inner);
+      if (error == 0 && GetFileInformationByHandle(inner.handle, &identity)) {
+        same = &identity;
+        EmptyHeldFolder(inner, stayed);
+      }
+      // Let go of, so that it can be opened for deletion.
+      ReleaseHeldFolder(&inner);
+    }
+    if (error == 0) error = DeleteInFolder(folder, name, same);
+    if (error != 0 && stayed != nullptr) stayed(folder.path, name, error);
+  }
+  FileSearchClose(&search);
 }

@@ -4,7 +4,8 @@
 // is held while it is emptied, so it cannot be swapped for a link meanwhile.
 // Only reparse points that redirect a name count as links: a cloud
 // placeholder (OneDrive's Desktop and Documents) is walked and removed like
-// any other folder.
+// any other folder. Every entry is deleted through a handle on itself,
+// opened relative to its held folder.
 #pragma once
 
 #include <windows.h>
@@ -48,3 +49,15 @@ int DeleteDirectoryTree(const wchar_t* path);
 // held while it is emptied, and is let go of here. The folder itself is
 // removed only if the name still leads to it then.
 int DeleteHeldDirectoryTree(HeldFolder* held);
+
+// Empties a folder the caller holds, through handles relative to it (also
+// for one whose entries others could change until now): each entry is
+// deleted as itself (a link as the link, never followed; a name the system
+// resolves elsewhere stays), each folder inside held, no link, while it is
+// emptied, then deleted only if it is still that folder. Where the system has
+// no POSIX-semantics deletion, a read-only file with other names stays.
+// stayed, unless null, is told of each entry that stayed, by its folder's
+// path, its name and the system's error.
+void EmptyHeldFolder(const HeldFolder& folder,
+                     void (*stayed)(const wchar_t* folderPath,
+                                    const wchar_t* name, DWORD error));

@@ -1,7 +1,6 @@
 #include "completion/install_folder.h"
 
-#include <aclapi.h>
-
+#include "completion/delete_tree.h"
 #include "security/admin_control.h"
 #include "security/elevation.h"
 #include "security/folder_security.h"
@@ -35,25 +34,41 @@ const ACCESS_MASK kProtectAccess = WRITE_DAC | WRITE_OWNER;
 const ULONG kFolderSharing = FILE_SHARE_READ | FILE_SHARE_WRITE;
 const DWORD kChunk = 65536;
 
+// "<folder>\<name> could not be <what>: error N", one line of the log.
+void LogCouldNot(const wchar_t* folderPath, const wchar_t* name,
+                 const wchar_t* what, DWORD error) {
+  LogFormat(L"%s\\%s could not be %s: error %d", folderPath, name, what,
+            static_cast<int>(error));
+}
+
 void ReleaseCopy() {
   if (copy != INVALID_HANDLE_VALUE) CloseHandle(copy);
   copy = INVALID_HANDLE_VALUE;
   copyPath[0] = 0;
 }
 
-// Brings the existing folder under the descriptor: DACL, protection and
-// owner, passed on to what inside inherits. False when that fails, which
-// is logged.
+// Brings the existing folder itself under the descriptor (owner, and the DACL
+// the descriptor marks protected) through the held handle. Not
+// SetSecurityInfo: it walks what lies inside to re-permission what inherits
+// (https://learn.microsoft.com/windows/win32/secauthz/automatic-propagation-of-inheritable-aces),
+// which would make an entry others could change until now, or still hold,
+// read as administrators', and may follow a junction planted there. The
+// low-level call sets the one object; "security applied to a directory is not
+// inherited by its children" (its by-name form,
+// https://learn.microsoft.com/windows/win32/api/securitybaseapi/nf-securitybaseapi-setfilesecurityw).
+// False when that fails, which is logged.
 bool Protect(FolderSecurity* security) {
-  DWORD error = SetSecurityInfo(
-      folder.handle, SE_FILE_OBJECT,
-      OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION |
-          PROTECTED_DACL_SECURITY_INFORMATION,
-      security->owner, nullptr, reinterpret_cast<ACL*>(security->acl), nullptr);
-  if (error == 0) return true;
-  LogFormat(L"%s\\ could not be protected: error %d", kFolderName,
-            static_cast<int>(error));
+  if (SetKernelObjectSecurity(folder.handle,
+                              OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION,
+                              &security->descriptor)) {
+    return true;
+  }
+  LogCouldNot(kFolderName, L"", L"protected", GetLastError());
   return false;
+}
+
+void LogNotRemoved(const wchar_t* folderPath, const wchar_t* name, DWORD error) {
+  LogCouldNot(folderPath, name, L"removed", error);
 }
 
 
@@ -98,13 +113,21 @@ DWORD PrepareInstallFolder() {
   if (made == FolderMade::kFailed) return error;
   bool closedBefore = made == FolderMade::kMade && built;
   if (made == FolderMade::kExists) {
-    error = HoldExistingFolder(nullptr, kFolderName, access, kFolderSharing,
-                               &folder);
+    // A listing without sharing, which Users' read access allows, holds it
+    // for a moment.
+    error = HoldExistingFolderRetrying(nullptr, kFolderName, access,
+                                       kFolderSharing, &folder);
     if (error != 0) return error;
     // As it was before this run touched it: open to others then, they may
     // have planted something, or kept a handle that outlives the new DACL.
     bool wasClosed = built && OnlyAdministratorsCanChangeEntry(folder.handle);
-    closedBefore = built && Protect(&security) && wasClosed;
+    bool brought = built && Protect(&security);
+    closedBefore = brought && wasClosed;
+    // So what was theirs goes, now that nobody else can add to it; the copy is
+    // then made afresh. What cannot go (held by another program) keeps its
+    // old DACL, which keeps the folder from being trusted in later runs too.
+    // It holds no more than a copy of the application, which this run writes.
+    if (brought && !wasClosed) EmptyHeldFolder(folder, LogNotRemoved);
   }
   if (elevated && !built) {
     LogFormat(L"%s\\ could not be protected: no security descriptor could be "
@@ -163,8 +186,8 @@ bool InstallFolderTrusted() {
   if (folderState == Folder::kDistrusted) return false;
   if (folderState == Folder::kUntouched) {
     if (!IsHeld(folder) &&
-        HoldExistingFolder(nullptr, kFolderName, kFolderAccess, kFolderSharing,
-                           &folder) != 0) {
+        HoldExistingFolderRetrying(nullptr, kFolderName, kFolderAccess,
+                                   kFolderSharing, &folder) != 0) {
       return false;
     }
     if (!OnlyAdministratorsCanChangeEntry(folder.handle)) return false;

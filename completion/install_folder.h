@@ -12,11 +12,13 @@
 
 // Makes the folder, or takes the one that is there (never a link or
 // junction: ERROR_REPARSE_POINT_ENCOUNTERED, and it is not followed), and
-// holds it. Elevated, it is made with the protected descriptor (owner
-// Administrators; BUILTIN\Users may read and run), or the existing one is
-// brought under it with SetSecurityInfo, which passes it on to what inside
-// inherits; one that cannot be is logged and not trusted. Not elevated, it
-// is made with the default descriptor, or taken as it is. 0, or the system's
+// holds it (a hold another program's open excludes for a moment is tried
+// again). Elevated, it is made with the protected descriptor (owner
+// Administrators; BUILTIN\Users may read and run), or the existing folder
+// itself is brought under it, nothing inside re-permissioned; one that cannot
+// be is logged and not trusted. One that others could change until then is
+// emptied through handles, each entry that stays logged. Not elevated, it is
+// made with the default descriptor, or taken as it is. 0, or the system's
 // error code.
 DWORD PrepareInstallFolder();
 

@@ -110,19 +110,36 @@ DWORD OpenInFolder(const HeldFolder* folder, const wchar_t* name,
                   access, sharing, disposition, options, descriptor, out);
 }
 
-DWORD OpenInFolderRetrying(const HeldFolder* folder, const wchar_t* name,
-                           ACCESS_MASK access, ULONG sharing, ULONG disposition,
-                           ULONG options, HANDLE* out) {
+namespace {
+
+// The one loop of both retrying forms: the folder held in *held when one is
+// given, else the entry opened into *out, tried again while another program
+// holds it in a way that excludes this open, for about two seconds.
+DWORD Retrying(const HeldFolder* folder, const wchar_t* name,
+               ACCESS_MASK access, ULONG sharing, ULONG disposition,
+               ULONG options, HANDLE* out, HeldFolder* held) {
   DWORD start = seams::tickCount();
   for (;;) {
-    DWORD error = OpenInFolder(folder, name, access, sharing, disposition,
-                               options, nullptr, out);
+    DWORD error =
+        held != nullptr
+            ? HoldExistingFolder(folder, name, access, sharing, held)
+            : OpenInFolder(folder, name, access, sharing, disposition, options,
+                           nullptr, out);
     // Unsigned difference: the tick counter's wrap does no harm.
     if (!Transient(error) || seams::tickCount() - start >= kRetryForMs) {
       return error;
     }
     seams::sleep(kRetryEveryMs);
   }
+}
+
+}  // namespace
+
+DWORD OpenInFolderRetrying(const HeldFolder* folder, const wchar_t* name,
+                           ACCESS_MASK access, ULONG sharing, ULONG disposition,
+                           ULONG options, HANDLE* out) {
+  return Retrying(folder, name, access, sharing, disposition, options, out,
+                  nullptr);
 }
 
 FolderMade MakeHeldFolder(const HeldFolder* parent, const wchar_t* name,
@@ -157,6 +174,12 @@ DWORD HoldExistingFolder(const HeldFolder* parent, const wchar_t* name,
     return kReparsePointEncountered;
   }
   return 0;
+}
+
+DWORD HoldExistingFolderRetrying(const HeldFolder* parent, const wchar_t* name,
+                                 ACCESS_MASK access, ULONG sharing,
+                                 HeldFolder* held) {
+  return Retrying(parent, name, access, sharing, FILE_OPEN, 0, nullptr, held);
 }
 
 DWORD DeleteInFolder(const HeldFolder& folder, const wchar_t* name,

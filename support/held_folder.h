@@ -59,6 +59,13 @@ FolderMade MakeHeldFolder(const HeldFolder* parent, const wchar_t* name,
 DWORD HoldExistingFolder(const HeldFolder* parent, const wchar_t* name,
                          ACCESS_MASK access, ULONG sharing, HeldFolder* held);
 
+// The same, but a folder that another program holds in a way that excludes
+// this open (for a moment, as a listing without sharing does) is tried again
+// for about two seconds, as OpenInFolderRetrying does.
+DWORD HoldExistingFolderRetrying(const HeldFolder* parent, const wchar_t* name,
+                                 ACCESS_MASK access, ULONG sharing,
+                                 HeldFolder* held);
+
 // Deletes name in folder through a handle on the entry itself, only if it
 // is that entry (a link goes as the link) and, with an identity, only if it is
 // still that file or folder. 0 when it went; otherwise the system's error

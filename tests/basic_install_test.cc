@@ -6,6 +6,7 @@
 #include <sddl.h>
 #include <winternl.h>
 
+#include <algorithm>
 #include <functional>
 
 #include "support/errors.h"
@@ -20,7 +21,7 @@ struct Open {
   std::wstring name;
   HANDLE root;
   ACCESS_MASK access;
-  ULONG sharing, disposition;
+  ULONG sharing, disposition, options;
 };
 std::function<NTSTATUS(const Open&)> onOpen;
 seams::CreateFileFn realCreateFile = nullptr;
@@ -31,7 +32,7 @@ NTSTATUS NTAPI SpyCreateFile(PHANDLE handle, ACCESS_MASK access,
                              ULONG disposition, ULONG options, PVOID ea, ULONG eaSize) {
   Open open{std::wstring(object->ObjectName->Buffer,
                          object->ObjectName->Length / sizeof(wchar_t)),
-            object->RootDirectory, access, sharing, disposition};
+            object->RootDirectory, access, sharing, disposition, options};
   NTSTATUS answer = onOpen ? onOpen(open) : 0;
   if (answer != 0) return answer;
   return realCreateFile(handle, access, object, status, size, attributes, sharing,
@@ -51,33 +52,123 @@ struct OpenSpy {
   }
 };
 
-// A C:\Talvorn left by an earlier version inherits from C:\ that
-// Authenticated Users may modify it. The basic install protects it and
-// replaces the old copy with a new file, but a program that opened the folder
-// before keeps its rights: this run still offers the launch, and starts the
-// application as the signed-in user.
+// The DACL an earlier version's C:\Talvorn inherits from C:\: Authenticated
+// Users may modify it and all inside.
+PSECURITY_DESCRIPTOR OldVersionsSecurity() {
+  PSECURITY_DESCRIPTOR descriptor = nullptr;
+  ConvertStringSecurityDescriptorToSecurityDescriptorW(
+      L"O:BAD:(A;;FA;;;SY)(A;;FA;;;BA)(A;OICIID;0x1301bf;;;AU)", SDDL_REVISION_1,
+      &descriptor, nullptr);
+  return descriptor;
+}
+
+// A C:\Talvorn left by an earlier version, open to others. The basic install
+// protects the folder itself and replaces what is in it rather than
+// re-permissioning it: each old entry goes, as itself (a link as the link,
+// never followed), and the copy is made afresh. A program that opened the
+// folder before keeps its rights, so this run still offers the launch and
+// starts the application as the signed-in user. Every open it makes is of
+// the entry itself, never through a link at its end (Wine follows links
+// either way, so the spy tells).
 TEST_F(CompletionTest, AnOldVersionsFolderIsProtectedAndTheLaunchOffered) {
-  seams::entrySecurity = [](HANDLE) -> PSECURITY_DESCRIPTOR {
-    PSECURITY_DESCRIPTOR descriptor = nullptr;
-    ConvertStringSecurityDescriptorToSecurityDescriptorW(
-        L"O:BAD:(A;;FA;;;SY)(A;;FA;;;BA)(A;OICIID;0x1301bf;;;AU)", SDDL_REVISION_1,
-        &descriptor, nullptr);
-    return descriptor;
-  };
+  std::vector<Open> opens;
+  bool installing = false;
+  OpenSpy spy([&](const Open& open) -> NTSTATUS {
+    if (installing) opens.push_back(open);
+    return 0;
+  });
+  seams::entrySecurity = [](HANDLE) { return OldVersionsSecurity(); };
   CreateDirectoryW(L"C:\\Talvorn", nullptr);
   WriteBytes(L"C:\\Talvorn\\Talvorn Server.exe", "old");
+  WriteBytes(L"C:\\Talvorn\\version.dll", "planted");
+  WriteBytes(L"C:\\Talvorn\\read-only.txt", "old");
+  SetFileAttributesW(L"C:\\Talvorn\\read-only.txt", FILE_ATTRIBUTE_READONLY);
+  CreateDirectoryW(L"C:\\Talvorn\\Plugins", nullptr);
+  CreateDirectoryW(L"C:\\Talvorn\\Plugins\\Deeper", nullptr);
+  WriteBytes(L"C:\\Talvorn\\Plugins\\Deeper\\plugin.dll", "planted");
+  // Links to a folder and to a file of someone else's. Wine cannot remove
+  // either through Win32 (it opens the target): they stay, and are logged.
+  std::wstring elsewhere = scratch / L"elsewhere";
+  CreateDirectoryW(elsewhere.c_str(), nullptr);
+  WriteBytes(elsewhere + L"\\keep.txt", "keep");
+  ASSERT_TRUE(MakeUnixLink(L"C:\\Talvorn\\Folder link", elsewhere));
+  ASSERT_TRUE(MakeUnixLink(L"C:\\Talvorn\\file link.dll", elsewhere + L"\\keep.txt"));
   WriteBytes(tempDirectory + L"\\Talvorn Server.exe", "new");
   boxes.QueueAnswer(IDOK);
+  installing = true;
   EXPECT_EQ(1, BasicInstall(tmp));
+  installing = false;
+  EXPECT_FALSE(InstallFolderTrusted());
   boxes.QueueAnswer(IDOK);
   EXPECT_EQ(1, CompleteInstall(tmp));
   seams::entrySecurity = ReadEntrySecurity;
   EXPECT_EQ((std::vector<std::wstring>{L"Basic install", L"Error", L"Complete"}),
             Captions());
   EXPECT_EQ("new", ReadBytes(L"C:\\Talvorn\\Talvorn Server.exe"));
+  for (const wchar_t* gone : {L"version.dll", L"read-only.txt", L"Plugins"}) {
+    EXPECT_FALSE(PathExists(std::wstring(L"C:\\Talvorn\\") + gone)) << Narrow(gone);
+  }
+  EXPECT_EQ("keep", ReadBytes(elsewhere + L"\\keep.txt"));
+  std::vector<std::wstring> lines = ReadLogLines(scratch / L"TLExtractorLog.txt");
+  for (const wchar_t* link : {L"Folder link", L"file link.dll"}) {
+    EXPECT_NE(lines.end(),
+              std::find(lines.begin(), lines.end(),
+                        std::wstring(L"C:\\Talvorn\\") + link +
+                            L" could not be removed: error 4395"))
+        << Narrow(link);
+  }
   EXPECT_EQ(L"Started \"C:\\Talvorn\\Talvorn Server.exe\" as the signed-in user: "
             L"others can change it or what lies beside it",
-            ReadLogLines(scratch / L"TLExtractorLog.txt").back());
+            lines.back());
+  ASSERT_FALSE(opens.empty());
+  std::vector<std::wstring> followed;
+  for (const Open& open : opens) {
+    if ((open.options & FILE_OPEN_REPARSE_POINT) == 0) followed.push_back(open.name);
+  }
+  EXPECT_EQ(std::vector<std::wstring>{}, followed);
+  RemoveUnixLink(L"C:\\Talvorn\\file link.dll");
+}
+
+// An old entry that another program holds cannot go: it is logged and keeps
+// its old DACL, so the folder is not trusted in the next run either, where the
+// folder itself and the rest read as administrators' (as on Windows after the
+// protection; Wine keeps no DACL).
+TEST_F(CompletionTest, AnOldEntryHeldByAnotherProgramKeepsTheFolderDistrusted) {
+  static bool protectedBefore;
+  protectedBefore = false;
+  seams::entrySecurity = [](HANDLE entry) -> PSECURITY_DESCRIPTOR {
+    wchar_t path[MAX_PATH] = {};
+    GetFinalPathNameByHandleW(entry, path, MAX_PATH, 0);
+    std::wstring name(path);
+    bool held = name.size() > 9 && name.substr(name.size() - 9) == L"\\held.dll";
+    if (!protectedBefore || held) return OldVersionsSecurity();
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    ConvertStringSecurityDescriptorToSecurityDescriptorW(
+        L"O:BAD:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;0x1200a9;;;BU)",
+        SDDL_REVISION_1, &descriptor, nullptr);
+    return descriptor;
+  };
+  CreateDirectoryW(L"C:\\Talvorn", nullptr);
+  WriteBytes(L"C:\\Talvorn\\held.dll", "old");
+  HANDLE held = CreateFileW(L"C:\\Talvorn\\held.dll", GENERIC_READ, FILE_SHARE_READ,
+                            nullptr, OPEN_EXISTING, 0, nullptr);
+  ASSERT_NE(INVALID_HANDLE_VALUE, held);
+  WriteBytes(tempDirectory + L"\\Talvorn Server.exe", "new");
+  boxes.QueueAnswer(IDOK);
+  EXPECT_EQ(1, BasicInstall(tmp));
+  EXPECT_EQ(std::vector<std::wstring>{L"Basic install"}, Captions());
+  std::vector<std::wstring> lines = ReadLogLines(scratch / L"TLExtractorLog.txt");
+  EXPECT_NE(lines.end(), std::find(lines.begin(), lines.end(),
+                                   L"C:\\Talvorn\\held.dll could not be removed: error 32"));
+  EXPECT_FALSE(InstallFolderTrusted());
+  // The next run.
+  ReleaseInstallFolder();
+  protectedBefore = true;
+  EXPECT_FALSE(InstallFolderTrusted());
+  CloseHandle(held);
+  DeleteFileW(L"C:\\Talvorn\\held.dll");
+  ReleaseInstallFolder();
+  EXPECT_TRUE(InstallFolderTrusted());  // it was that entry alone
 }
 
 // The copy is written through the folder this run holds, never by its name:
@@ -95,6 +186,28 @@ TEST_F(CompletionTest, TheCopyGoesThroughTheHeldFolderNeverItsName) {
   EXPECT_EQ(0u, boxes.boxes[0].text.find(L"Error copying application "
                                          L"C:\\Talvorn\\Talvorn Server.exe "));
   RemoveUnixLink(L"C:\\Talvorn");
+  ReleaseInstallFolder();
+
+  // And the copy held is the very file written: another put in its place
+  // before the re-open is refused.
+  RemoveTree(L"C:\\Talvorn");
+  OpenSpy spy([&](const Open& open) -> NTSTATUS {
+    if (open.name == L"Talvorn Server.exe" && open.access == (GENERIC_READ | SYNCHRONIZE) &&
+        open.disposition == FILE_OPEN && open.root != tmp.handle) {
+      WriteBytes(L"C:\\Talvorn\\swapped.exe", "swapped");
+      MoveFileExW(L"C:\\Talvorn\\swapped.exe", L"C:\\Talvorn\\Talvorn Server.exe",
+                  MOVEFILE_REPLACE_EXISTING);
+    }
+    return 0;
+  });
+  boxes.boxes.clear();
+  boxes.QueueAnswer(IDOK);
+  EXPECT_EQ(1, BasicInstall(tmp));
+  EXPECT_EQ("swapped", ReadBytes(L"C:\\Talvorn\\Talvorn Server.exe"));
+  ASSERT_EQ(2u, boxes.boxes.size());
+  EXPECT_EQ(L"Error copying application C:\\Talvorn\\Talvorn Server.exe 1006",
+            boxes.boxes[1].text);
+  EXPECT_FALSE(InstallFolderHolds(L"C:\\Talvorn\\Talvorn Server.exe"));
 }
 
 // A scanner that holds the new copy for a moment, as antivirus does, is
@@ -132,6 +245,25 @@ TEST_F(CompletionTest, ACopyHeldForAMomentIsWaitedFor) {
       EXPECT_EQ(20u, clock.sleeps.size());  // two seconds
     }
   }
+
+  // So is a listing of an existing C:\Talvorn without sharing, which Users'
+  // read access allows.
+  ReleaseInstallFolder();
+  refusals = 0;
+  boxes.boxes.clear();
+  clock.sleeps.clear();
+  HANDLE listing = CreateFileW(L"C:\\Talvorn", FILE_LIST_DIRECTORY, 0, nullptr,
+                               OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  ASSERT_NE(INVALID_HANDLE_VALUE, listing);
+  clock.onSleep = [&](DWORD) {
+    if (clock.sleeps.size() == 3) CloseHandle(listing);
+  };
+  boxes.QueueAnswer(IDOK);
+  EXPECT_EQ(1, BasicInstall(tmp));
+  clock.onSleep = nullptr;
+  EXPECT_EQ(std::vector<std::wstring>{L"Basic install"}, Captions());
+  EXPECT_EQ((std::vector<DWORD>{100, 100, 100}), clock.sleeps);
+  EXPECT_EQ("new", ReadBytes(L"C:\\Talvorn\\Talvorn Server.exe"));
 }
 
 // Not elevated (here: a thread that acts with a standard user's token), the

@@ -1,6 +1,10 @@
 // Removal of tmp-n: depth first, silent, no retry.
 #include "completion/delete_tree.h"
 
+#include <algorithm>
+#include <utility>
+#include <vector>
+
 #include "support/file_entry.h"
 #include "support/seams.h"
 #include "tests/test_support.h"
@@ -110,6 +114,48 @@ TEST_F(DeleteTreeTest, ReadOnlyFilesGoButHeldAndSharedOnesStay) {
   Make(L"full-folder\\inside.txt");
   EXPECT_FALSE(DeleteReadOnlyEntry(full.c_str()));
   EXPECT_EQ("data", ReadBytes(full + L"\\inside.txt"));
+}
+
+// A folder others could change is emptied through handles, and what stays is
+// told. Wine has no POSIX-semantics deletion (it answers 87) and refuses to
+// delete a read-only file (5), as Windows before 10 does: a lone read-only
+// file goes by clearing its mark on its own handle, but not a second name of
+// another file, whose mark that would clear too.
+TEST_F(DeleteTreeTest, AFolderEmptiedThroughHandlesTellsWhatStays) {
+  Make(L"old", true);
+  Make(L"old\\sub", true);
+  Make(L"old\\sub\\a.txt");
+  std::wstring readOnly = Make(L"old\\read-only.txt");
+  SetFileAttributesW(readOnly.c_str(), FILE_ATTRIBUTE_READONLY);
+  std::wstring outside = Make(L"outside.txt");
+  SetFileAttributesW(outside.c_str(), FILE_ATTRIBUTE_READONLY);
+  std::wstring linked = scratch / L"old\\linked.txt";
+  ASSERT_TRUE(CreateHardLinkW(linked.c_str(), outside.c_str(), nullptr));
+  Make(L"old\\busy", true);
+  std::wstring busy = Make(L"old\\busy\\held.txt");
+  HANDLE handle = CreateFileW(busy.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                              OPEN_EXISTING, 0, nullptr);
+  static std::vector<std::pair<std::wstring, DWORD>> stayed;
+  stayed.clear();
+  HeldFolder folder = HeldAt(scratch / L"old");
+  EmptyHeldFolder(folder, [](const wchar_t* path, const wchar_t* name, DWORD error) {
+    stayed.emplace_back(std::wstring(path) + L"\\" + name, error);
+  });
+  ReleaseHeldFolder(&folder);
+  CloseHandle(handle);
+  EXPECT_FALSE(PathExists(scratch / L"old\\sub"));
+  EXPECT_FALSE(PathExists(readOnly));
+  EXPECT_EQ("data", ReadBytes(linked));
+  for (const std::wstring& name : {linked, outside}) {
+    EXPECT_NE(0u, GetFileAttributesW(name.c_str()) & FILE_ATTRIBUTE_READONLY);
+  }
+  SetFileAttributesW(outside.c_str(), FILE_ATTRIBUTE_NORMAL);
+  std::sort(stayed.begin(), stayed.end());
+  ASSERT_EQ(3u, stayed.size());
+  EXPECT_EQ(scratch / L"old\\busy", stayed[0].first);
+  EXPECT_EQ(scratch / L"old\\busy\\held.txt", stayed[1].first);
+  EXPECT_EQ(DWORD{ERROR_SHARING_VIOLATION}, stayed[1].second);
+  EXPECT_EQ(linked, stayed[2].first);
 }
 
 TEST_F(DeleteTreeTest, PathsThatDoNotFitThe256UnitBuffersAreLeftAlone) {

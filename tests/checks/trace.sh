@@ -111,10 +111,11 @@ disposed=""
 [ -n "$removal" ] && disposed=$(handle_of "$removal")
 check "tmp-1 is removed through its own handle" \
   sh -c "[ -n '$disposed' ] && grep -q 'set_fd_disp_info( handle=$disposed, unlink=1 )' '$trace'"
+# Each folder inside is held relative to the one being emptied.
 check "each folder is held without delete sharing while it is emptied" \
-  sh -c "grep -F '$tmp\\\\Talvorn' '$trace' | grep 'access=00100081' |
-         grep -qv 'sharing=00000003' && exit 1 ||
-         grep -F '$tmp\\\\Talvorn' '$trace' | grep -q 'access=00100081, sharing=00000003'"
+  sh -c "held() { grep -F 'name=L\"Talvorn\"}' '$trace' | grep 'rootdir=$held_tmp,' |
+                  grep 'access=00100081'; };
+         held | grep -qv 'sharing=00000003' && exit 1 || held | grep -q 'sharing=00000003'"
 
 check "the single-run object belongs to Administrators" \
   sh -c "grep 'create_mutex(' '$trace' | grep 'TalvornExtractorRun' |
