@@ -101,8 +101,7 @@ int ExtractPayload(HeldFolder* tempDirectory) {
   LogLineA(kBuildDate);
   LogLine(modulePath);
   HeldFolder place;
-  DWORD error =
-      CreateTempDirectory(ChooseTempBase(folder, &place), L"tmp", tempDirectory);
+  DWORD error = MakeTempDirectory(folder, L"tmp", &place, tempDirectory);
   ReleaseHeldFolder(&place);
   LogFormat(L"Path=\"%s\" archiveDir=\"%s\"", modulePath, tempDirectory->path);
   if (unresolved != 0) {

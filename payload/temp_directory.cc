@@ -33,47 +33,61 @@ SECURITY_DESCRIPTOR* DescriptorForThisProcess(FolderSecurity* security) {
   return built ? &security->descriptor : nullptr;
 }
 
-}  // namespace
-
-DWORD CreateTempDirectory(const HeldFolder& base, const wchar_t* stem,
-                          HeldFolder* made) {
+// Makes "<base>\<stem>-<n>" for the lowest free n: true when it ended on a
+// candidate, made and held, or failed with *error; false when every name is
+// taken or would not fit.
+bool MakeFirstFree(const HeldFolder& base, const wchar_t* stem,
+                   HeldFolder* made, DWORD* error) {
   weakness = nullptr;
   FolderSecurity security;
   SECURITY_DESCRIPTOR* descriptor = DescriptorForThisProcess(&security);
   wchar_t name[kHeldPathSize];
-  DWORD error = 0;
-  for (int n = 1;; ++n) {
-    if (n > kMaxTempDirectoryNumber) FailA("Can't create tmp directory");
+  for (int n = 1; n <= kMaxTempDirectoryNumber; ++n) {
     FormatText(name, kHeldPathSize, L"%s-%d", stem, n);
     FolderMade result = MakeHeldFolder(&base, name, descriptor, kHeldAccess,
-                                       kHeldSharing, made, &error);
+                                       kHeldSharing, made, error);
     // A cut path would name some other folder: it cannot be made, like 49
     // taken names.
-    if (made->path[0] == 0) FailA("Can't create tmp directory");
-    if (result != FolderMade::kExists) break;
+    if (made->path[0] == 0) return false;
+    if (result != FolderMade::kExists) {
+      if (IsHeld(*made) && descriptor == nullptr) {
+        weakness = L"no security descriptor could be built";
+      }
+      return true;
+    }
   }
-  if (IsHeld(*made) && descriptor == nullptr) {
-    weakness = L"no security descriptor could be built";
-  }
+  return false;
+}
+
+}  // namespace
+
+DWORD CreateTempDirectory(const HeldFolder& base, const wchar_t* stem,
+                          HeldFolder* made) {
+  DWORD error = 0;
+  if (!MakeFirstFree(base, stem, made, &error)) FailA("Can't create tmp directory");
   return error;
 }
 
-const HeldFolder& ChooseTempBase(const HeldFolder& extractorFolder,
-                                 HeldFolder* protectedPlace) {
-  InitHeldFolder(protectedPlace);
+DWORD MakeTempDirectory(const HeldFolder& extractorFolder, const wchar_t* stem,
+                        HeldFolder* place, HeldFolder* made) {
+  InitHeldFolder(place);
   if (!RunIsElevated() || seams::volumeProtects(extractorFolder.handle)) {
-    return extractorFolder;
+    return CreateTempDirectory(extractorFolder, stem, made);
   }
-  const wchar_t* refusal = nullptr;
-  if (!HoldProtectedPlace(protectedPlace, &refusal)) {
-    LogFormat(L"Protected folder %s is not used: %s", protectedPlace->path,
-              refusal);
-    FailA("Can't create tmp directory");
+  // SystemTemp counts only with tmp-n made in it, as the run keeps it: an
+  // administrator's run may be refused there.
+  DWORD error = 0;
+  bool inSystemTemp = HoldSystemTemp(place);
+  if (inSystemTemp && (!MakeFirstFree(*place, stem, made, &error) || error != 0)) {
+    LogPlaceRefused(place->path, L"no folder can be made in it");
+    ReleaseHeldFolder(place);
+    inSystemTemp = false;
   }
+  if (!inSystemTemp && !HoldOwnFolder(place)) FailA("Can't create tmp directory");
   LogFormat(L"Temporary directory goes to %s: the extractor's folder %s lies "
             L"on a volume that is remote or keeps no permissions",
-            protectedPlace->path, extractorFolder.path);
-  return *protectedPlace;
+            place->path, extractorFolder.path);
+  return inSystemTemp ? 0 : CreateTempDirectory(*place, stem, made);
 }
 
 const wchar_t* TempDirectoryWeakness() { return weakness; }

@@ -25,12 +25,14 @@ const int kMaxTempDirectoryNumber = 49;
 DWORD CreateTempDirectory(const HeldFolder& base, const wchar_t* stem,
                           HeldFolder* made);
 
-// The base for tmp-n: the held extractor folder, or for an elevated run whose
-// extractor folder's volume cannot keep others out, the protected folder,
-// held in *protectedPlace, with one log line saying where and why. A
-// protected folder that others can change stops the run, saying so.
-const HeldFolder& ChooseTempBase(const HeldFolder& extractorFolder,
-                                 HeldFolder* protectedPlace);
+// tmp-n, made as CreateTempDirectory makes it, in the held extractor folder
+// or, for an elevated run whose extractor folder's volume cannot keep others
+// out, in the protected folder, held in *place, with one log line saying
+// where and why: in SystemTemp where it can be made there, else in the own
+// folder in C:\ProgramData. No protected folder that can be used stops the
+// run with "Can't create tmp directory", saying why.
+DWORD MakeTempDirectory(const HeldFolder& extractorFolder, const wchar_t* stem,
+                        HeldFolder* place, HeldFolder* made);
 
 // Why the directory made could not be protected, or null: no descriptor
 // could be built for this process's token.

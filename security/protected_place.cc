@@ -6,6 +6,7 @@
 #include "security/folder_security.h"
 #include "support/file_entry.h"
 #include "support/file_util.h"
+#include "support/log.h"
 #include "support/text.h"
 
 namespace {
@@ -22,6 +23,11 @@ const wchar_t kOpenToOthers[] = L"others can change it";
 const wchar_t kAboveOpenToOthers[] =
     L"others can move or re-permission what is in a folder above it";
 const wchar_t kNotOpened[] = L"it or a folder above it cannot be opened as itself";
+const wchar_t kNotMade[] = L"it cannot be made";
+
+// Names tried after the own folder's, where others took that.
+const int kOtherNames = 4;
+const size_t kOwnNameSize = 32;  // "Talvorn Extractor-" and 8 hex digits
 
 // Holds each folder of path from its drive's root down, each relative to the
 // one above, and judges each as a folder above what the run uses. False,
@@ -58,63 +64,89 @@ bool HoldPath(const wchar_t* path, HeldFolder* held, const wchar_t** refusal) {
   }
 }
 
-// Used only as Windows made it: nothing here is made or refused.
-bool UseSystemTemp(HeldFolder* place) {
-  wchar_t path[MAX_PATH];
-  UINT n = GetSystemWindowsDirectoryW(path, MAX_PATH);
-  const wchar_t* refusal = nullptr;
-  HeldFolder parent;
-  InitHeldFolder(&parent);
-  bool used = n > 0 && n < MAX_PATH && HoldPath(path, &parent, &refusal) &&
-              HoldExistingFolder(&parent, kSystemTemp, kAccess, kSharing, place) == 0 &&
-              OnlyAdministratorsCanChangeEntry(place->handle);
-  ReleaseHeldFolder(&parent);
-  if (!used) ReleaseHeldFolder(place);
-  return used;
+// RtlGenRandom has no import library: advapi32 exports it as
+// SystemFunction036, to be looked up at run time
+// (https://learn.microsoft.com/windows/win32/api/ntsecapi/nf-ntsecapi-rtlgenrandom).
+using GenRandomFn = BOOLEAN(WINAPI*)(PVOID, ULONG);
+
+// Another name for the own folder, one nobody can make beforehand: false when
+// no random number can be had.
+bool OtherName(wchar_t* name, size_t cap) {
+  auto genRandom = reinterpret_cast<GenRandomFn>(reinterpret_cast<void*>(
+      GetProcAddress(GetModuleHandleW(L"advapi32.dll"), "SystemFunction036")));
+  DWORD number = 0;
+  return genRandom != nullptr && genRandom(&number, sizeof number) &&
+         FormatText(name, cap, L"%s-%08x", kOwnFolder, static_cast<unsigned>(number));
 }
 
-bool UseOwnFolder(HeldFolder* place, const wchar_t** refusal) {
-  wchar_t data[MAX_PATH];
-  HeldFolder parent;
-  InitHeldFolder(&parent);
-  if (!GetSpecialFolder(data, CSIDL_COMMON_APPDATA) ||
-      !JoinPath(place->path, kHeldPathSize, data, kOwnFolder)) {
-    *refusal = L"the machine's application data folder cannot be had";
-    return false;
-  }
-  data[lstrlenW(data) - 1] = 0;  // the backslash the shell's folder ends in
-  if (!HoldPath(data, &parent, refusal)) {
-    ReleaseHeldFolder(&parent);
-    return false;
-  }
+// Made now with its descriptor, or found and controlled by administrators
+// alone. Any user may add folders to C:\ProgramData and so take the name
+// first: whatever holds it then (a folder, a file, a link) is left alone, and
+// a few other names are made instead, each only as a new folder.
+bool MakeOwnFolder(const HeldFolder& parent, HeldFolder* place,
+                   const wchar_t** refusal) {
   FolderSecurity security;
-  DWORD error = ERROR_INVALID_FUNCTION;
-  FolderMade made = FolderMade::kFailed;
-  if (BuildAdministratorsSecurity(&security)) {
-    made = MakeHeldFolder(&parent, kOwnFolder, &security.descriptor, kAccess,
-                          kSharing, place, &error);
+  if (!BuildAdministratorsSecurity(&security)) return false;
+  wchar_t name[kOwnNameSize];
+  CopyText(name, kOwnNameSize, kOwnFolder);
+  for (int n = 0; n <= kOtherNames; ++n) {
+    DWORD error = 0;
+    FolderMade made = MakeHeldFolder(&parent, name, &security.descriptor,
+                                     kAccess, kSharing, place, &error);
+    if (made == FolderMade::kMade) return true;
+    if (made == FolderMade::kFailed) return false;
+    if (n == 0) {
+      error = HoldExistingFolder(&parent, name, kAccess, kSharing, place);
+      if (error == 0 && OnlyAdministratorsCanChangeEntry(place->handle)) {
+        return true;
+      }
+      ReleaseHeldFolder(place);
+      LogPlaceRefused(place->path, error == 0 ? kOpenToOthers : kNotOpened);
+      *refusal = kNotMade;
+    }
+    if (!OtherName(name, kOwnNameSize)) return false;
   }
-  if (made == FolderMade::kExists) {
-    error = HoldExistingFolder(&parent, kOwnFolder, kAccess, kSharing, place);
-  }
-  ReleaseHeldFolder(&parent);
-  // Made now with its descriptor, or found and controlled by administrators
-  // alone: a standard user may have made the name first.
-  *refusal = kNotOpened;
-  if (made == FolderMade::kMade) return true;
-  if (made == FolderMade::kExists && error == 0) {
-    if (OnlyAdministratorsCanChangeEntry(place->handle)) return true;
-    *refusal = kOpenToOthers;
-  }
-  ReleaseHeldFolder(place);
   return false;
 }
 
 }  // namespace
 
-bool HoldProtectedPlace(HeldFolder* place, const wchar_t** refusal) {
+bool HoldSystemTemp(HeldFolder* place) {
   InitHeldFolder(place);
-  *refusal = nullptr;
-  if (UseSystemTemp(place)) return true;
-  return UseOwnFolder(place, refusal);
+  wchar_t path[MAX_PATH];
+  UINT n = GetSystemWindowsDirectoryW(path, MAX_PATH);
+  const wchar_t* refusal = nullptr;
+  HeldFolder parent;
+  InitHeldFolder(&parent);
+  bool held = n > 0 && n < MAX_PATH && HoldPath(path, &parent, &refusal) &&
+              HoldExistingFolder(&parent, kSystemTemp, kAccess, kSharing, place) == 0 &&
+              OnlyAdministratorsCanChangeEntry(place->handle);
+  ReleaseHeldFolder(&parent);
+  if (!held) ReleaseHeldFolder(place);
+  return held;
+}
+
+bool HoldOwnFolder(HeldFolder* place) {
+  InitHeldFolder(place);
+  wchar_t data[MAX_PATH];
+  HeldFolder parent;
+  InitHeldFolder(&parent);
+  const wchar_t* refusal = L"the machine's application data folder cannot be had";
+  bool used = false;
+  if (GetSpecialFolder(data, CSIDL_COMMON_APPDATA) &&
+      JoinPath(place->path, kHeldPathSize, data, kOwnFolder)) {
+    data[lstrlenW(data) - 1] = 0;  // the backslash the shell's folder ends in
+    used = HoldPath(data, &parent, &refusal) &&
+           MakeOwnFolder(parent, place, &refusal);
+  }
+  ReleaseHeldFolder(&parent);
+  if (!used) {
+    ReleaseHeldFolder(place);
+    LogPlaceRefused(place->path, refusal);
+  }
+  return used;
+}
+
+void LogPlaceRefused(const wchar_t* path, const wchar_t* why) {
+  LogFormat(L"Protected folder %s is not used: %s", path, why);
 }

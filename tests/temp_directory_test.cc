@@ -11,6 +11,7 @@
 #include "security/folder_security.h"
 #include "support/errors.h"
 #include "support/file_entry.h"
+#include "support/ntdll.h"
 #include "support/seams.h"
 #include "tests/payload_test_support.h"
 
@@ -30,6 +31,14 @@ class TempDirectoryTest : public PayloadTest {
     }
     ReleaseHeldFolder(&folder);
     return made.path;
+  }
+  // Held without delete sharing: neither moved nor opened for deletion.
+  static void ExpectHeld(const std::wstring& folder) {
+    EXPECT_FALSE(MoveFileW(folder.c_str(), (folder + L"-away").c_str()));
+    HANDLE forDelete = CreateFileW(folder.c_str(), DELETE, 7, nullptr, OPEN_EXISTING,
+                                   FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    EXPECT_EQ(INVALID_HANDLE_VALUE, forDelete);
+    if (forDelete != INVALID_HANDLE_VALUE) CloseHandle(forDelete);
   }
   void TearDown() override {
     ReleaseHeldFolder(&made);
@@ -53,15 +62,10 @@ TEST_F(TempDirectoryTest, ExistingTempDirectoriesAreNeverReused) {
     std::wstring path = Make(base);
     EXPECT_EQ(base + L"\\tmp-2", path);
     EXPECT_EQ("mine", ReadBytes(base + (file ? L"\\tmp-1" : L"\\tmp-1\\mine.txt")));
-    // Held: it can be neither moved nor opened for deletion, while files are
-    // made and renamed inside it as usual.
+    // Held, while files are made and renamed inside it as usual.
     std::wstring made = path;
     EXPECT_NE(INVALID_HANDLE_VALUE, this->made.handle);
-    EXPECT_FALSE(MoveFileW(made.c_str(), (base + L"\\away").c_str()));
-    HANDLE forDelete = CreateFileW(made.c_str(), DELETE, 7, nullptr, OPEN_EXISTING,
-                                   FILE_FLAG_BACKUP_SEMANTICS, nullptr);
-    EXPECT_EQ(INVALID_HANDLE_VALUE, forDelete);
-    if (forDelete != INVALID_HANDLE_VALUE) CloseHandle(forDelete);
+    ExpectHeld(made);
     WriteBytes(made + L"\\a.txt", "a");
     EXPECT_TRUE(MoveFileW((made + L"\\a.txt").c_str(), (made + L"\\b.txt").c_str()));
     ReleaseHeldFolder(&this->made);
@@ -213,64 +217,169 @@ TEST_F(TempDirectoryTest, TheExtractorFolderIsHeldWhereItLies) {
   EXPECT_FALSE(PathExists(scratch / L"above\\tmp-1"));
 }
 
+// Descriptors of the folders on the way, as icacls lists them on Windows 10
+// and 11 (TrustedInstaller, which owns C:\ and C:\Windows and has full
+// control there, has no SDDL alias: SYSTEM stands in, which changes no
+// verdict). SystemTemp's DACL is not published: SYSTEM's, Administrators
+// reading only, as GetTempPath2's page says only SYSTEM gets in.
+const wchar_t kRootSddl[] =
+    L"O:SYD:(A;OICI;FA;;;BA)(A;OICI;FA;;;SY)(A;OICI;0x1200a9;;;BU)"
+    L"(A;OICIIO;0x1301bf;;;AU)(A;;0x100004;;;AU)";
+const wchar_t kWindowsSddl[] =
+    L"O:SYD:(A;;0x1301bf;;;SY)(A;OICIIO;GA;;;SY)(A;;0x1301bf;;;BA)(A;OICIIO;GA;;;BA)"
+    L"(A;;0x1200a9;;;BU)(A;OICIIO;GXGR;;;BU)(A;OICIIO;GA;;;CO)(A;;0x1200a9;;;AC)";
+const wchar_t kSystemTempSddl[] = L"O:SYD:P(A;OICI;FA;;;SY)(A;OICI;0x1200a9;;;BA)";
+// C:\ProgramData: Users may add files and folders there, and nothing else.
+const wchar_t kDataSddl[] =
+    L"O:SYG:SYD:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICIIO;GA;;;CO)"
+    L"(A;OICI;0x1200a9;;;BU)(A;CI;0x100116;;;BU)";
+// The protected folder as this run makes it, and as a user who made the name
+// first has it, inheriting from C:\ProgramData.
+const wchar_t kOwnSddl[] = L"O:BAD:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;0x20000;;;OW)";
+const wchar_t kUsersSddl[] =
+    L"O:S-1-5-21-1-2-3-1001D:AI(A;ID;FA;;;SY)(A;ID;FA;;;BA)(A;ID;FA;;;S-1-5-21-1-2-3-1001)"
+    L"(A;ID;0x1200a9;;;BU)(A;CIID;0x100116;;;BU)";
+
+// What holds the protected folder's name beforehand.
+enum class Squat { kNone, kFile, kAdministrators, kUser };
+const wchar_t* dataSddl = kDataSddl;
+Squat squat = Squat::kNone;
+
+bool EndsWith(const std::wstring& text, const std::wstring& end) {
+  return text.size() >= end.size() &&
+         lstrcmpiW(text.c_str() + text.size() - end.size(), end.c_str()) == 0;
+}
+
+PSECURITY_DESCRIPTOR PlaceSecurity(HANDLE entry) {
+  wchar_t path[MAX_PATH] = {};
+  GetFinalPathNameByHandleW(entry, path, MAX_PATH, 0);
+  const wchar_t* sddl = EndsWith(path, L":\\")              ? kRootSddl
+                        : EndsWith(path, L"\\windows")      ? kWindowsSddl
+                        : EndsWith(path, L"\\SystemTemp")   ? kSystemTempSddl
+                        : EndsWith(path, L"\\ProgramData")  ? dataSddl
+                        : squat == Squat::kUser             ? kUsersSddl
+                                                            : kOwnSddl;
+  PSECURITY_DESCRIPTOR descriptor = nullptr;
+  ConvertStringSecurityDescriptorToSecurityDescriptorW(sddl, SDDL_REVISION_1,
+                                                       &descriptor, nullptr);
+  return descriptor;
+}
+
+// Between the run and NtCreateFile: what is made in SystemTemp is refused,
+// as Windows refuses an administrator there.
+seams::CreateFileFn realCreateFile = nullptr;
+bool refuseInSystemTemp = false;
+NTSTATUS NTAPI PlaceCreateFile(PHANDLE handle, ACCESS_MASK access,
+                               POBJECT_ATTRIBUTES object, PIO_STATUS_BLOCK status,
+                               PLARGE_INTEGER size, ULONG attributes, ULONG sharing,
+                               ULONG disposition, ULONG options, PVOID ea, ULONG eaSize) {
+  wchar_t root[MAX_PATH] = {};
+  if (refuseInSystemTemp && disposition == FILE_CREATE && object->RootDirectory &&
+      GetFinalPathNameByHandleW(object->RootDirectory, root, MAX_PATH, 0) &&
+      EndsWith(root, L"\\SystemTemp")) {
+    return static_cast<NTSTATUS>(0xC0000022);  // STATUS_ACCESS_DENIED
+  }
+  return realCreateFile(handle, access, object, status, size, attributes, sharing,
+                        disposition, options, ea, eaSize);
+}
+
 // An elevated run whose extractor lies on a stick or a share makes tmp-n in
-// the protected folder, made afresh with the administrators' descriptor; one
-// of that name that others could change is not used, and the run says so.
-// (Wine shows every volume keeping ACLs and every folder as the Unix user's:
-// both answers come from the seams.)
+// SystemTemp where it can, else in the protected folder of C:\ProgramData,
+// made afresh or found administrators'. A name taken by anything else is left
+// alone for a random one; a C:\ProgramData in which others can move or
+// re-permission what is inside is not used. The place is held without delete
+// sharing. (Wine has no SystemTemp and no descriptors: the test makes the
+// folder, and the seams answer.)
 TEST_F(TempDirectoryTest, AVolumeWithoutAclsSendsTmpToTheProtectedFolder) {
-  static bool administrators = true;
   seams::volumeProtects = [](HANDLE) { return false; };
-  // The folders above as Windows has them; the protected folder itself
-  // either the administrators' or open to BUILTIN\Users.
-  seams::entrySecurity = [](HANDLE entry) -> PSECURITY_DESCRIPTOR {
-    wchar_t path[MAX_PATH] = {};
-    GetFinalPathNameByHandleW(entry, path, MAX_PATH, 0);
-    bool place = std::wstring(path).find(L"Talvorn Extractor") != std::wstring::npos;
-    PSECURITY_DESCRIPTOR descriptor = nullptr;
-    ConvertStringSecurityDescriptorToSecurityDescriptorW(
-        place && !administrators ? L"O:BAD:(A;;FA;;;SY)(A;;FA;;;BA)(A;;FA;;;BU)"
-                                 : L"O:SYD:(A;;FA;;;SY)(A;;FA;;;BA)(A;;0x1200a9;;;BU)",
-        SDDL_REVISION_1, &descriptor, nullptr);
-    return descriptor;
-  };
-  wchar_t data[MAX_PATH];
+  seams::entrySecurity = PlaceSecurity;
+  realCreateFile = NtdllCall<seams::CreateFileFn>("NtCreateFile");
+  seams::createFile = PlaceCreateFile;
+  wchar_t data[MAX_PATH], windows[MAX_PATH];
   ASSERT_TRUE(SHGetSpecialFolderPathW(nullptr, data, CSIDL_COMMON_APPDATA, FALSE));
-  std::wstring place = std::wstring(data) + L"\\Talvorn Extractor";
-  RemoveTree(place);
+  ASSERT_NE(0u, GetSystemWindowsDirectoryW(windows, MAX_PATH));
+  const std::wstring own = std::wstring(data) + L"\\Talvorn Extractor";
+  const std::wstring systemTemp = std::wstring(windows) + L"\\SystemTemp";
+  // As C:\ProgramData's, but Users may also delete what is in it.
+  const wchar_t kUsersMayDelete[] =
+      L"O:SYG:SYD:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;CI;0x100156;;;BU)";
+  const std::wstring other = L"another name";  // "Talvorn Extractor-<8 hex digits>"
+  const struct {
+    const char* what;
+    bool systemTemp, refused;  // SystemTemp exists; making in it is refused
+    const wchar_t* data;
+    Squat squat;
+    const wchar_t* ownRefusal;  // why the own folder's name is not used
+    std::wstring goes;          // where tmp-n goes; empty: nowhere
+  } cases[] = {
+      {"SystemTemp", true, false, kDataSddl, Squat::kNone, nullptr, systemTemp},
+      {"SystemTemp refused", true, true, kDataSddl, Squat::kNone, nullptr, own},
+      {"the administrators' folder", false, false, kDataSddl, Squat::kAdministrators,
+       nullptr, own},
+      {"a user's folder", false, false, kDataSddl, Squat::kUser, L"others can change it",
+       other},
+      {"a file", false, false, kDataSddl, Squat::kFile,
+       L"it or a folder above it cannot be opened as itself", other},
+      {"users may delete in C:\\ProgramData", false, false, kUsersMayDelete, Squat::kNone,
+       L"others can move or re-permission what is in a folder above it", L""},
+  };
   HeldFolder extractor = HeldAt(scratch.path());
-  HeldFolder protectedPlace;
-  for (bool ownedByAdministrators : {true, false}) {
-    SCOPED_TRACE(ownedByAdministrators ? "administrators'" : "others'");
-    administrators = ownedByAdministrators;
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    RemoveTree(own);
+    RemoveTree(systemTemp);  // Wine makes none
+    if (c.systemTemp) CreateDirectoryW(systemTemp.c_str(), nullptr);
+    std::wstring mine = c.squat == Squat::kFile ? own : own + L"\\mine.txt";
+    if (c.squat > Squat::kFile) CreateDirectoryW(own.c_str(), nullptr);
+    if (c.squat != Squat::kNone) WriteBytes(mine, "mine");
+    refuseInSystemTemp = c.refused;
+    dataSddl = c.data;
+    squat = c.squat;
+    size_t logged = LogLines().size();
+    HeldFolder place;
     bool raised = false;
     try {
-      const HeldFolder& base = ChooseTempBase(extractor, &protectedPlace);
-      EXPECT_EQ(place, base.path);
-      CreateTempDirectory(base, L"tmp", &made);
+      EXPECT_EQ(0u, MakeTempDirectory(extractor, L"tmp", &place, &made));
     } catch (CException*) {
       raised = true;
     }
-    EXPECT_EQ(!ownedByAdministrators, raised);
-    ReleaseHeldFolder(&protectedPlace);
+    EXPECT_EQ(c.goes.empty(), raised);
+    std::wstring base = raised ? L"" : place.path;
+    EXPECT_EQ(raised ? L"" : base + L"\\tmp-1", IsHeld(made) ? made.path : L"");
+    std::vector<std::wstring> expected;
+    if (c.refused) {
+      expected.push_back(L"Protected folder " + systemTemp +
+                         L" is not used: no folder can be made in it");
+    }
+    if (c.ownRefusal) {
+      expected.push_back(L"Protected folder " + own + L" is not used: " + c.ownRefusal);
+    }
+    expected.push_back(raised ? L"Can't create tmp directory Error=-1"
+                              : L"Temporary directory goes to " + base +
+                                    L": the extractor's folder " + scratch.path() +
+                                    L" lies on a volume that is remote or keeps no "
+                                    L"permissions");
+    std::vector<std::wstring> log = LogLines();
+    EXPECT_EQ(expected, std::vector<std::wstring>(log.begin() + logged, log.end()));
+    if (c.goes == other) {
+      // A new name; what holds the own folder's name is left as it was.
+      EXPECT_TRUE(base.size() == own.size() + 9 && base.rfind(own + L"-", 0) == 0);
+      EXPECT_EQ("mine", ReadBytes(mine));
+      EXPECT_FALSE(PathExists(own + L"\\tmp-1"));
+    } else {
+      EXPECT_EQ(c.goes, base);
+    }
+    ReleaseHeldFolder(&made);
+    if (!raised) ExpectHeld(base);
+    ReleaseHeldFolder(&place);
+    if (c.goes == other) RemoveTree(base);
   }
-  seams::volumeProtects = VolumeIsLocalWithAcls;
-  seams::entrySecurity = ReadEntrySecurity;
+  seams::createFile = realCreateFile;
   ReleaseHeldFolder(&extractor);
-  EXPECT_EQ(place + L"\\tmp-1", made.path);
-  std::vector<std::wstring> log = LogLines();
-  ASSERT_GE(log.size(), 3u);
-  EXPECT_EQ((std::vector<std::wstring>{
-                L"Temporary directory goes to " + place + L": the extractor's folder " +
-                    scratch.path() +
-                    L" lies on a volume that is remote or keeps no permissions",
-                L"Protected folder " + place + L" is not used: others can change it",
-                L"Can't create tmp directory Error=-1"}),
-            std::vector<std::wstring>(log.end() - 3, log.end()));
   EXPECT_EQ(std::vector<std::wstring>{L"Can't create tmp directory Error=-1"},
             boxes.Texts());
-  ReleaseHeldFolder(&made);
-  RemoveTree(place);
+  RemoveTree(own);
+  RemoveTree(systemTemp);
 }
 
 TEST_F(TempDirectoryTest, ATempDirectoryNameThatWouldNotFitIsNeverMadeCut) {
