@@ -185,7 +185,9 @@ TEST(PackFolderTest, EveryLevelReadsBackAndTwelveIsTheSmallest) {
     ArchiveReport report = InspectArchive(archive.data(), archive.size());
     ASSERT_EQ(report.problem, "") << options.level;
     EXPECT_EQ(report.entries[1].inflatedSize, static_cast<int64_t>(content.size()));
-    if (options.level > 0) EXPECT_EQ(report.entries[2].storedSize, 8u) << options.level;
+    if (options.level > 0) {
+      EXPECT_EQ(report.entries[2].storedSize, 8u) << options.level;
+    }
     sizes.push_back(archive.size());
   }
   // Level 9 is zlib's own: the bytes the packer made before libdeflate.
