@@ -93,7 +93,8 @@ TEST_F(CompletionTest, AnOldVersionsFolderIsProtectedAndTheLaunchOffered) {
   WriteBytes(elsewhere + L"\\keep.txt", "keep");
   ASSERT_TRUE(MakeUnixLink(L"C:\\Talvorn\\Folder link", elsewhere));
   ASSERT_TRUE(MakeUnixLink(L"C:\\Talvorn\\file link.dll", elsewhere + L"\\keep.txt"));
-  WriteBytes(tempDirectory + L"\\Talvorn Server.exe", "new");
+  // A real program, which the launch starts.
+  WriteProgram(tempDirectory + L"\\Talvorn Server.exe", L"Talvorn Server.exe");
   boxes.QueueAnswer(IDOK);
   installing = true;
   EXPECT_EQ(1, BasicInstall(tmp));
@@ -104,7 +105,8 @@ TEST_F(CompletionTest, AnOldVersionsFolderIsProtectedAndTheLaunchOffered) {
   seams::entrySecurity = ReadEntrySecurity;
   EXPECT_EQ((std::vector<std::wstring>{L"Basic install", L"Error", L"Complete"}),
             Captions());
-  EXPECT_EQ("new", ReadBytes(L"C:\\Talvorn\\Talvorn Server.exe"));
+  EXPECT_EQ(ReadBytes(tempDirectory + L"\\Talvorn Server.exe"),
+            ReadBytes(L"C:\\Talvorn\\Talvorn Server.exe"));
   for (const wchar_t* gone : {L"version.dll", L"read-only.txt", L"Plugins"}) {
     EXPECT_FALSE(PathExists(std::wstring(L"C:\\Talvorn\\") + gone)) << Narrow(gone);
   }
