@@ -141,8 +141,9 @@ run_program() {
   local size=$1 rep=$2 kind=$3
   shift 3
   rm -rf "$work/run"
-  wine "$program" "$@" </dev/null 2>/dev/null | sed "s/^/$size $rep /; s/\$/ streams=$kind/" \
-    >>"$results" || true
+  # The program's lines end in CR LF; the CR goes, so the kind stays on its line.
+  wine "$program" "$@" </dev/null 2>/dev/null |
+    sed "s/\r\$//; s/^/$size $rep /; s/\$/ streams=$kind/" >>"$results" || true
   rm -rf "$work/run"
 }
 
