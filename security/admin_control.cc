@@ -1,7 +1,5 @@
 #include "security/admin_control.h"
 
-#include <wincrypt.h>
-
 #include "support/file_entry.h"
 #include "support/seams.h"
 #include "support/text.h"
@@ -20,44 +18,24 @@ const ACCESS_MASK kChangeRights =
 const ACCESS_MASK kMoveRights = FILE_DELETE_CHILD | DELETE | WRITE_DAC |
                                 WRITE_OWNER | GENERIC_ALL | MAXIMUM_ALLOWED;
 
-// A service's SID, as Windows derives it from the service's name ("sc
-// showsid" prints it): S-1-5-80 followed by the SHA-1 of the name in capitals,
-// as UTF-16LE, read as five little-endian numbers. False when no hash can be
-// made.
-bool DeriveServiceSid(const wchar_t* upperName, PSID sid) {
-  HCRYPTPROV provider = 0;
-  HCRYPTHASH hash = 0;
-  DWORD digest[5];
-  DWORD size = sizeof digest;
-  bool hashed =
-      CryptAcquireContextW(&provider, nullptr, nullptr, PROV_RSA_FULL,
-                           CRYPT_VERIFYCONTEXT | CRYPT_SILENT) &&
-      CryptCreateHash(provider, CALG_SHA1, 0, 0, &hash) &&
-      CryptHashData(hash, reinterpret_cast<const BYTE*>(upperName),
-                    2 * static_cast<DWORD>(lstrlenW(upperName)), 0) &&
-      CryptGetHashParam(hash, HP_HASHVAL, reinterpret_cast<BYTE*>(digest), &size, 0) &&
-      size == sizeof digest;
-  if (hash != 0) CryptDestroyHash(hash);
-  if (provider != 0) CryptReleaseContext(provider, 0);
-  SID_IDENTIFIER_AUTHORITY nt = SECURITY_NT_AUTHORITY;
-  if (!hashed || !InitializeSid(sid, &nt, 6)) return false;
-  *GetSidSubAuthority(sid, 0) = SECURITY_SERVICE_ID_BASE_RID;
-  // This program runs on little-endian processors only.
-  for (DWORD i = 0; i < 5; ++i) *GetSidSubAuthority(sid, i + 1) = digest[i];
-  return true;
-}
-
 // NT SERVICE\TrustedInstaller, which owns what Windows itself installs (C:\,
 // C:\Windows, Program Files) and holds full control of folders made under
-// Program Files. Derived once; none, when that fails, which then counts
-// against whatever it owns.
+// Program Files. Windows derives a service's SID from its name ("sc showsid
+// TrustedInstaller" prints it): S-1-5-80 followed by the SHA-1 of the name in
+// capitals, as UTF-16LE, read as five little-endian numbers. No call gives
+// it, and hashing here would cost the stub its budget: these are the five
+// numbers, which the tests derive from the name.
 bool IsTrustedInstaller(PSID sid) {
-  static BYTE installer[SECURITY_MAX_SID_SIZE];
-  static int derived;  // 0 not yet, 1 done, -1 failed
-  if (derived == 0) {
-    derived = DeriveServiceSid(L"TRUSTEDINSTALLER", installer) ? 1 : -1;
+  SID_IDENTIFIER_AUTHORITY nt = SECURITY_NT_AUTHORITY;
+  PSID installer = nullptr;
+  if (!AllocateAndInitializeSid(&nt, 6, SECURITY_SERVICE_ID_BASE_RID, 956008885u,
+                                3418522649u, 1831038044u, 1853292631u,
+                                2271478464u, 0, 0, &installer)) {
+    return false;
   }
-  return derived == 1 && EqualSid(sid, installer) != FALSE;
+  bool same = EqualSid(sid, installer) != FALSE;
+  FreeSid(installer);
+  return same;
 }
 
 bool IsAdministrative(PSID sid) {

@@ -50,12 +50,10 @@ HANDLE SignedInUserProcess(const wchar_t** why) {
     return nullptr;
   }
   HANDLE process = OpenProcess(kParentAccess, FALSE, id);
-  if (process == nullptr) {
-    *why = L"the desktop shell's process cannot be had";
-  } else if (IsServiceAccount(process)) {
-    *why = L"the desktop shell runs as a service account";
+  if (process != nullptr && IsServiceAccount(process)) {
     CloseHandle(process);
     process = nullptr;
   }
+  if (process == nullptr) *why = L"the desktop shell's token cannot be had";
   return process;
 }

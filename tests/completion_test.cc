@@ -119,7 +119,7 @@ TEST_F(CompletionTest, OnlyWhatAdministratorsControlStartsElevated) {
        L"Started \"" + launcher + asUser, kShell},
       {L"the shell a service account's", L"", nullptr,
        L"Not started \"" + launcher + L"\": others can change it or what lies beside "
-       L"it, and the desktop shell runs as a service account",
+       L"it, and the desktop shell's token cannot be had",
        kNone, true},
       {L"a launcher that is no program", L"", L"",
        L"Could not start \"" + launcher + L"\": error 193", kNone},

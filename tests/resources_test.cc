@@ -125,8 +125,38 @@ TEST_F(ResourcesTest, VersionBlockCarriesTheBuildDate) {
   EXPECT_EQ(11u, strlen(kBuildDate));  // "Mar  6 2023"
 }
 
+// The icon's 16x16 image is held PNG-compressed, which Windows reads from
+// Vista on (https://devblogs.microsoft.com/oldnewthing/20231025-00/?p=108925):
+// it loads at both sizes.
 TEST_F(ResourcesTest, IconAndPayloadAreInUkEnglish) {
   EXPECT_FALSE(Bytes(MAKEINTRESOURCEW(14), MAKEINTRESOURCEW(1), kUkEnglish).empty());
+  for (int size : {16, 32}) {
+    HICON icon = static_cast<HICON>(
+        LoadImageW(module, MAKEINTRESOURCEW(1), IMAGE_ICON, size, size, 0));
+    ASSERT_NE(nullptr, icon) << size;
+    ICONINFO info = {};
+    ASSERT_TRUE(GetIconInfo(icon, &info));
+    BITMAP bitmap = {};
+    GetObjectW(info.hbmColor, sizeof bitmap, &bitmap);
+    EXPECT_EQ(size, bitmap.bmWidth);
+    EXPECT_EQ(size, bitmap.bmHeight);
+    if (size == 16) {
+      // Its own image, with the soft edges only its alpha channel has, not
+      // the 16-colour 32x32 one scaled down.
+      BITMAPINFO format = {};
+      format.bmiHeader = {sizeof(BITMAPINFOHEADER), 16, -16, 1, 32, BI_RGB};
+      DWORD pixels[256] = {};
+      HDC screen = GetDC(nullptr);
+      GetDIBits(screen, info.hbmColor, 0, 16, pixels, &format, DIB_RGB_COLORS);
+      ReleaseDC(nullptr, screen);
+      int soft = 0;
+      for (DWORD pixel : pixels) soft += (pixel >> 24) != 0 && (pixel >> 24) != 255;
+      EXPECT_GT(soft, 0);
+    }
+    DeleteObject(info.hbmColor);
+    DeleteObject(info.hbmMask);
+    DestroyIcon(icon);
+  }
   std::string payload = Bytes(MAKEINTRESOURCEW(10), MAKEINTRESOURCEW(100), kUkEnglish);
   ASSERT_GE(payload.size(), 4u);
 }
