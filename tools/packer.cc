@@ -146,10 +146,9 @@ int Pack(const Words& words) {
   auto level = words.options.find("--level");
   if (level != words.options.end()) {
     const std::string& text = level->second;
-    if (text.empty() || text.size() > 2 || text.find_first_not_of("0123456789") != std::string::npos ||
-        std::stoi(text) > kMaxLevel) {
-      return Usage();
-    }
+    const bool digits = !text.empty() && text.size() <= 2 &&
+                        text.find_first_not_of("0123456789") == std::string::npos;
+    if (!digits || std::stoi(text) > kMaxLevel) return Usage();
     options.level = std::stoi(text);
   }
   if (words.positional.size() != 2) return Usage();
