@@ -26,18 +26,20 @@ pack="$build/talvorn-pack"
 
 # Seeds made by the packer: the demo payload's shape with small stand-ins for
 # the binaries, a folder nested a few levels deep, and the empty archive.
+# zlib1.dll is Debian's own, which the packer accepts as a library the
+# extractor can load.
 seeds="$build/seeds"
 work="$build/seed-folders"
 rm -rf "$seeds" "$work"
 mkdir -p "$seeds" "$work/demo" "$work/nested/a/b/c" "$work/nested/a/d"
 cp -R "$root/resources/demo-payload/." "$work/demo/"
-printf 'MZ stand-in library' >"$work/demo/zlib1.dll"
+cp /usr/i686-w64-mingw32/lib/zlib1.dll "$work/demo/zlib1.dll"
 for exe in "Talvorn Server.exe" Uninstall.exe Launcher.exe InstallTalvorn.exe \
   libeay32.dll libssl32.dll; do
   printf 'MZ stand-in %s' "$exe" >"$work/demo/$exe"
 done
 "$pack" pack "$work/demo" "$seeds/demo.bin"
-printf 'MZ' >"$work/nested/zlib1.dll"
+cp /usr/i686-w64-mingw32/lib/zlib1.dll "$work/nested/zlib1.dll"
 printf 'top' >"$work/nested/top.txt"
 printf 'deep' >"$work/nested/a/b/c/deep.txt"
 : >"$work/nested/a/d/empty.txt"
