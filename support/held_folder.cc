@@ -10,6 +10,10 @@ namespace {
 
 const DWORD kRetryForMs = 2000;
 const DWORD kRetryEveryMs = 100;
+// The extractor's own folder is held without delete sharing from the start:
+// until tmp-n and the log exist nothing inside it is open, and NTFS would let
+// it be renamed and another put in its place.
+const ULONG kHoldSharing = FILE_SHARE_READ | FILE_SHARE_WRITE;
 
 using DosPathToNtPathFn = BOOLEAN(NTAPI*)(PCWSTR, PUNICODE_STRING, PCWSTR*,
                                           PVOID);
@@ -204,10 +208,9 @@ DWORD DeleteInFolder(const HeldFolder& folder, const wchar_t* name,
 DWORD HoldFolderAsNamed(const wchar_t* path, HeldFolder* held) {
   InitHeldFolder(held);
   if (!CopyText(held->path, kHeldPathSize, path)) return ERROR_FILENAME_EXCED_RANGE;
-  // Every sharing: the user's own folder is not locked for the run.
   held->handle = CreateFileW(path, FILE_LIST_DIRECTORY | FILE_TRAVERSE |
                                        FILE_READ_ATTRIBUTES,
-                             kShareAll, nullptr, OPEN_EXISTING,
+                             kHoldSharing, nullptr, OPEN_EXISTING,
                              FILE_FLAG_BACKUP_SEMANTICS, nullptr);
   return held->handle == INVALID_HANDLE_VALUE ? GetLastError() : 0;
 }
@@ -235,6 +238,6 @@ DWORD HoldFolderByNtName(const wchar_t* name, HeldFolder* held) {
   InitHeldFolder(held);
   return OpenName(nullptr, true, name,
                   FILE_LIST_DIRECTORY | FILE_TRAVERSE | FILE_READ_ATTRIBUTES,
-                  kShareAll, FILE_OPEN, FILE_DIRECTORY_FILE, nullptr,
+                  kHoldSharing, FILE_OPEN, FILE_DIRECTORY_FILE, nullptr,
                   &held->handle);
 }

@@ -75,8 +75,9 @@ DWORD DeleteInFolder(const HeldFolder& folder, const wchar_t* name,
                      const BY_HANDLE_FILE_INFORMATION* identity);
 
 // Holds the folder at path as the name leads to it now, links followed:
-// the extractor's own folder, which the user chose. 0, or the system's
-// error code.
+// the extractor's own folder, which the user chose. Held without delete
+// sharing, so that nobody renames it or puts another in its place while the
+// run needs it. 0, or the system's error code.
 DWORD HoldFolderAsNamed(const wchar_t* path, HeldFolder* held);
 
 // True when name in folder opens for reading with no sharing, as
@@ -88,7 +89,8 @@ bool FileExistsIn(const HeldFolder& folder, const wchar_t* name);
 uint8_t* ReadFileContentsIn(const HeldFolder& folder, const wchar_t* name);
 
 // Holds the folder by the system's own name for it (as "\Device\...",
-// or "\??\C:\..."), links followed: 0, or the system's error code.
+// or "\??\C:\..."), links followed, without delete sharing: 0, or the
+// system's error code.
 DWORD HoldFolderByNtName(const wchar_t* name, HeldFolder* held);
 
 // Not in this SDK's headers: "The request would have encountered a reparse

@@ -196,8 +196,15 @@ TEST_F(TempDirectoryTest, TheExtractorFolderIsHeldWhereItLies) {
     HeldFolder folder;
     EXPECT_EQ(0u, HoldExtractorFolder(base.c_str(), &folder));
     EXPECT_EQ(expected, folder.path);
+    // Until tmp-n and the log exist, nothing inside holds it in place: the
+    // hold itself keeps it from being renamed or replaced.
+    ExpectHeld(expected);
     ReleaseHeldFolder(&folder);
   }
+  HeldFolder byNtName;
+  ASSERT_EQ(0u, HoldFolderByNtName((L"\\??\\" + real).c_str(), &byNtName));
+  ExpectHeld(real);
+  ReleaseHeldFolder(&byNtName);
   seams::finalPath = [](HANDLE, LPWSTR, DWORD, DWORD) -> DWORD {
     SetLastError(ERROR_PATH_NOT_FOUND);
     return 0;
