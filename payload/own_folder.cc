@@ -13,10 +13,28 @@ HeldFolder ownFolder;
 DWORD ownError = 0;
 bool held = false;
 
-// The held folder named as path, or where it really lies.
+// The held folder named as path, or where it really lies; a drive's root
+// without its backslash, as every other folder is named.
 DWORD Resolve(HeldFolder* folder, const wchar_t* path) {
   CopyText(folder->path, kHeldPathSize, path);
-  return ResolvePath(folder->handle, folder->path, kHeldPathSize);
+  DWORD error = ResolvePath(folder->handle, folder->path, kHeldPathSize);
+  int n = lstrlenW(folder->path);
+  if (n > 0 && folder->path[n - 1] == L'\\') folder->path[n - 1] = 0;
+  return error;
+}
+
+// The folder of a file's path, to be opened with its final backslash where
+// that names a root: "E:" alone names the drive's current folder, and the
+// system's name of a volume ("\Device\HarddiskVolume3") the volume rather
+// than its root folder. The system's names keep it always (a folder opens
+// with one as without); a share's root ("\\server\share") wants it too.
+void CutToFolder(wchar_t* path, size_t cap, bool systemName) {
+  CutLastComponent(path);
+  int slashes = 0;
+  for (const wchar_t* c = path; *c != 0; ++c) slashes += *c == L'\\';
+  bool share = path[0] == L'\\' && path[1] == L'\\' && slashes == 3;
+  bool drive = lstrlenW(path) == 2 && path[1] == L':';
+  if (systemName || share || drive) AppendBackslash(path, cap);
 }
 
 // The folder of the mapped image by the system's own name for it, which on
@@ -26,7 +44,7 @@ bool HoldImageFolder(HeldFolder* folder) {
   DWORD n = K32GetMappedFileNameW(GetCurrentProcess(), GetModuleHandleW(nullptr),
                                   name, kPathSize * 2);
   if (n == 0 || n >= kPathSize * 2) return false;
-  CutLastComponent(name);
+  CutToFolder(name, kPathSize * 2, true);
   return HoldFolderByNtName(name, folder) == 0;
 }
 
@@ -40,7 +58,7 @@ void HoldOwnFolder() {
   InitHeldFolder(&ownFolder);
   ownError = 0;
   if (path[0] == 0) return;
-  CutLastComponent(path);
+  CutToFolder(path, kPathSize, false);
   if (HoldImageFolder(&ownFolder)) {
     ownError = Resolve(&ownFolder, path);
   } else {

@@ -23,6 +23,24 @@ TEST_F(UnpackEndToEndTest, APayloadWithoutEntriesEndsQuietlyKeepingTheLog) {
   EXPECT_EQ(std::vector<std::string>{"Status"}, run.seen);
 }
 
+// An extractor at a drive's root works at that root, not in the drive's
+// current folder, which "T:" alone would name: here T:\sub, the folder the
+// run starts in (drive T: is a fixture folder of its own).
+TEST_F(UnpackEndToEndTest, AnExtractorAtADrivesRootWorksAtTheRoot) {
+  if (!PathExists(L"T:\\precious.txt")) GTEST_SKIP() << "drive T: is not mapped";
+  CreateDirectoryW(L"T:\\sub", nullptr);
+  folder = L"T:";
+  Outcome run = Start({L"e2e_empty.exe", "", {}, {{L"=T:", L"T:\\sub"}}});
+  EXPECT_TRUE(run.tmpLeft);
+  EXPECT_FALSE(PathExists(L"T:\\sub\\tmp-1"));
+  ASSERT_EQ(5u, run.log.size());
+  EXPECT_EQ(L"ExtractFiles destDir=T:\\tmp-1", run.log[4]);
+  for (const wchar_t* made : {L"T:\\tmp-1", L"T:\\sub"}) RemoveTree(made);
+  for (const wchar_t* made : {L"T:\\TalvornSetup.exe", L"T:\\TLExtractorLog.txt"}) {
+    DeleteFileW(made);
+  }
+}
+
 TEST_F(UnpackEndToEndTest, AMissingPayloadIsReportedAndNothingIsStarted) {
   Outcome run = Start({L"..\\TalvornSetupStub.exe"});
   EXPECT_EQ(0u, run.exitCode);
