@@ -16,139 +16,157 @@
 
 namespace {
 
-// A file this run holds exists, although the test's open without sharing
-// would fail on it.
-bool Exists(const wchar_t* path) {
-  return InstallFolderHolds(path) || FileExists(path);
-}
-
-// The search's four places, in order; each leaves the candidate in app (or
-// empty) and says whether the search stops there.
-
-// The hand-off file names the executable itself, in UTF-16LE without a BOM.
-bool FromHandOffFile(const HeldFolder& tempDirectory, wchar_t* app) {
-  uint8_t* text = ReadFileContentsIn(tempDirectory, L"InstalledApp.txt");
-  if (text == nullptr) return false;
-  const wchar_t* named = reinterpret_cast<const wchar_t*>(text);
-  // A path that does not fit the buffer is passed over like any other that
-  // names no file.
-  bool found = lstrlenW(named) < MAX_PATH && Exists(named);
-  if (found) CopyText(app, MAX_PATH, named);
-  std::free(text);
-  return found;
-}
-
-// InstPath names the install folder. It is read with room for 260 bytes, so
-// a value of 130 characters or more does not fit and counts as absent.
-bool FromRegistry(wchar_t* app) {
-  HKEY key;
-  if (RegOpenKeyW(HKEY_LOCAL_MACHINE, L"Software\\Talvorn", &key) !=
-      ERROR_SUCCESS) {
-    return false;
-  }
-  ZeroMemory(app, MAX_PATH * sizeof(wchar_t));
-  DWORD type = REG_SZ;
-  DWORD size = 260;
-  if (RegQueryValueExW(key, L"InstPath", nullptr, &type,
-                       reinterpret_cast<BYTE*>(app), &size) != ERROR_SUCCESS) {
-    app[0] = 0;
-  }
-  RegCloseKey(key);
-  if (app[0] == 0 || !(FolderExists(app) || FileExists(app))) {
-    app[0] = 0;
-    return false;
-  }
-  if (!AppendBackslash(app, MAX_PATH) ||
-      !AppendText(app, MAX_PATH, kApplicationName)) {
-    app[0] = 0;
-  }
-  return true;
-}
-
-bool FromFolder(wchar_t* app, const wchar_t* folder) {
-  if (!JoinPath(app, MAX_PATH, folder, kApplicationName) || !Exists(app)) {
-    app[0] = 0;
-  }
-  return app[0] != 0;
-}
-
-bool FromProgramFiles(wchar_t* app) {
-  wchar_t programFiles[MAX_PATH];
-  if (!GetProgramFilesFolder(programFiles) ||
-      !AppendText(programFiles, MAX_PATH, L"Talvorn")) {
-    app[0] = 0;
-    return false;
-  }
-  return FromFolder(app, programFiles);
-}
-
-bool FromFixedFolder(wchar_t* app) {
-  return FromFolder(app, kFixedInstallFolder);
-}
-
 // A program held from before the question until it has been started:
-// readable, with neither writes nor deletion shared, opened as itself. Its
-// path is where it lies, links followed, unless that differs only in letter
-// case or cannot be read.
+// readable, with neither writes nor deletion shared, opened as itself
+// relative to the folder the search holds. Its path, which starts it, is
+// where that handle lies (unless that differs only in letter case).
 struct HeldProgram {
   HANDLE handle;
   wchar_t path[MAX_PATH];
 };
 
-void Hold(HeldProgram* program, const wchar_t* path, ACCESS_MASK extra) {
-  CopyText(program->path, MAX_PATH, path);
-  program->handle = CreateFileW(path, GENERIC_READ | READ_CONTROL | extra,
-                                FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                                FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
-  if (program->handle != INVALID_HANDLE_VALUE) {
-    ResolvePath(program->handle, program->path, MAX_PATH);
-  }
-}
-
-void Release(HeldProgram* program) {
-  if (program->handle != INVALID_HANDLE_VALUE) CloseHandle(program->handle);
-  program->handle = INVALID_HANDLE_VALUE;
-}
+// What the search found: the application's folder, held, and the
+// application and its launcher opened in it. The folder's path is where its
+// handle lies, and the application's working folder.
+struct Found {
+  const HeldFolder* folder;  // named, or the install folder's own hold
+  HeldFolder named;          // any other place's folder, links followed
+  HeldProgram app, launcher;
+  bool elsewhere;  // the application's name leads out of the folder
+};
 
 bool Held(const HeldProgram& program) {
   return program.handle != INVALID_HANDLE_VALUE;
 }
 
+void Release(HeldProgram* program) {
+  if (Held(*program)) CloseHandle(program->handle);
+  program->handle = INVALID_HANDLE_VALUE;
+}
+
+// A program whose path cannot be read from its handle is not held: no name
+// but that one may start it.
+void Hold(const HeldFolder& folder, HeldProgram* program, const wchar_t* name,
+          ACCESS_MASK extra) {
+  if (OpenInFolder(&folder, name, GENERIC_READ | READ_CONTROL | extra,
+                   FILE_SHARE_READ, FILE_OPEN, FILE_NON_DIRECTORY_FILE,
+                   nullptr, &program->handle) != 0 ||
+      !JoinPath(program->path, MAX_PATH, folder.path, name) ||
+      ResolvePath(program->handle, program->path, MAX_PATH) != 0) {
+    Release(program);
+  }
+}
+
+// Holds the application name in the held folder, and its launcher beside
+// it; false when the application is not there.
+bool FindIn(Found* found, const HeldFolder* folder, const wchar_t* name) {
+  found->folder = folder;
+  Hold(*folder, &found->app, name, 0);
+  if (!Held(found->app)) return false;
+  // Wine opens a link to a file as its target, which its name then tells.
+  found->elsewhere = HandleIsLink(found->app.handle) ||
+                     !IsNamedIn(folder->handle, name, found->app.handle);
+  Hold(*folder, &found->launcher, kLauncherName, DELETE | FILE_WRITE_ATTRIBUTES);
+  return true;
+}
+
+// The same in the folder at path, held as the name leads there now (the
+// setup program, the registry or the system chose it), readable for the
+// judge.
+bool FindInNamed(Found* found, const wchar_t* path, const wchar_t* name) {
+  HeldFolder* folder = &found->named;
+  folder->handle = CreateFileW(
+      path, READ_CONTROL | FILE_LIST_DIRECTORY | FILE_TRAVERSE | FILE_READ_ATTRIBUTES,
+      kShareAll, nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  if (IsHeld(*folder) && CopyText(folder->path, kHeldPathSize, path) &&
+      ResolvePath(folder->handle, folder->path, kHeldPathSize) == 0 &&
+      FindIn(found, folder, name)) {
+    return true;
+  }
+  ReleaseHeldFolder(folder);
+  return false;
+}
+
+// The search's four places, in order; each says whether the search stops
+// there, with what it found held in found.
+
+// The hand-off file names the executable itself, in UTF-16LE without a BOM.
+bool FromHandOffFile(const HeldFolder& tempDirectory, Found* found) {
+  uint8_t* text = ReadFileContentsIn(tempDirectory, L"InstalledApp.txt");
+  if (text == nullptr) return false;
+  const wchar_t* named = reinterpret_cast<const wchar_t*>(text);
+  wchar_t folder[MAX_PATH];
+  // A path that does not fit the buffer is passed over like any other that
+  // names no file.
+  bool fits = CopyText(folder, MAX_PATH, named);
+  CutLastComponent(folder);
+  int cut = lstrlenW(folder);
+  // "C:" alone would name the drive's current directory, not its root.
+  if (cut == 2) AppendBackslash(folder, MAX_PATH);
+  bool stops = fits && named[cut] == L'\\' &&
+               FindInNamed(found, folder, named + cut + 1);
+  std::free(text);
+  return stops;
+}
+
+// InstPath names the install folder. It is read with room for 260 bytes, so
+// a value of 130 characters or more does not fit and counts as absent.
+bool FromRegistry(Found* found) {
+  HKEY key;
+  if (RegOpenKeyW(HKEY_LOCAL_MACHINE, L"Software\\Talvorn", &key) !=
+      ERROR_SUCCESS) {
+    return false;
+  }
+  wchar_t folder[MAX_PATH] = {};
+  DWORD type = REG_SZ;
+  DWORD size = 260;
+  if (RegQueryValueExW(key, L"InstPath", nullptr, &type,
+                       reinterpret_cast<BYTE*>(folder), &size) != ERROR_SUCCESS) {
+    folder[0] = 0;
+  }
+  RegCloseKey(key);
+  if (folder[0] == 0 || !(FolderExists(folder) || FileExists(folder))) return false;
+  FindInNamed(found, folder, kApplicationName);
+  return true;
+}
+
+bool FromProgramFiles(Found* found) {
+  wchar_t programFiles[MAX_PATH];
+  return GetProgramFilesFolder(programFiles) &&
+         AppendText(programFiles, MAX_PATH, L"Talvorn") &&
+         FindInNamed(found, programFiles, kApplicationName);
+}
+
+// C:\Talvorn as itself, never through a link.
+void FromFixedFolder(Found* found) {
+  const HeldFolder* fixed = InstallFolderForSearch();
+  if (fixed != nullptr) FindIn(found, fixed, kApplicationName);
+}
+
 // Whether what is started may run elevated: only administrators can change
 // the application's folder and every entry in it, the launcher and the
-// application among them (its DLL search starts there). C:\Talvorn is
-// judged with what this run did to it.
-bool MayStartElevated(const HeldProgram& app, const wchar_t* originalApp,
-                      const wchar_t* folderPath) {
-  if (!Held(app) || LeadsElsewhere(app.handle, originalApp)) return false;
-  wchar_t folderName[MAX_PATH];
-  CopyText(folderName, MAX_PATH, app.path);
-  CutLastComponent(folderName);
-  if (CompareStringOrdinal(folderPath, -1, kFixedInstallFolder, -1, TRUE) ==
-      CSTR_EQUAL) {
-    return InstallFolderTrusted();
-  }
-  HeldFolder folder;
-  bool only = HoldExistingFolder(nullptr, folderName,
-                                 READ_CONTROL | FILE_LIST_DIRECTORY, kShareAll,
-                                 &folder) == 0 &&
-              OnlyAdministratorsCanChangeEntry(folder.handle) &&
-              EveryEntryOnlyAdministrators(folder, nullptr);
-  ReleaseHeldFolder(&folder);
-  return only;
+// application among them (its DLL search starts there). C:\Talvorn, however
+// it was reached, is judged with what this run did to it.
+bool MayStartElevated(const Found& found) {
+  const HeldFolder& folder = *found.folder;
+  if (found.elsewhere) return false;
+  if (IsInstallFolder(folder.handle)) return InstallFolderTrusted();
+  return OnlyAdministratorsCanChangeEntry(folder.handle) &&
+         EveryEntryOnlyAdministrators(folder, nullptr);
 }
 
 // Starts what the launch runs, elevated or as the signed-in user, and logs
 // why it is not elevated when it is not (a start that fails is logged as
-// such).
-void Start(const HeldProgram& app, const HeldProgram& launcher, bool elevated,
-           const wchar_t* folder) {
+// such). Started in its own folder: it must not find its current directory,
+// or libraries by that, in the extractor's download folder.
+void Start(const Found& found, bool elevated) {
+  const HeldProgram& app = found.app;
   wchar_t parameters[MAX_PATH];
   // Parameters that would be cut would hand the launcher a wrong path: the
   // application is then started directly.
-  bool throughLauncher =
-      Held(launcher) && FormatText(parameters, MAX_PATH, L"\"%s\"", app.path);
-  const wchar_t* started = throughLauncher ? launcher.path : app.path;
+  bool throughLauncher = Held(found.launcher) &&
+                         FormatText(parameters, MAX_PATH, L"\"%s\"", app.path);
+  const wchar_t* started = throughLauncher ? found.launcher.path : app.path;
   const wchar_t kAsUser[] = L"others can change it or what lies beside it";
   HANDLE parent = nullptr;
   if (!elevated) {
@@ -160,8 +178,8 @@ void Start(const HeldProgram& app, const HeldProgram& launcher, bool elevated,
     }
   }
   DWORD error = 0;
-  StartProgram(started, throughLauncher ? parameters : nullptr, folder, parent,
-               &error);
+  StartProgram(started, throughLauncher ? parameters : nullptr,
+               found.folder->path, parent, &error);
   if (parent != nullptr) CloseHandle(parent);
   if (error == 0 && !elevated) {
     LogFormat(L"Started \"%s\" as the signed-in user: %s", started, kAsUser);
@@ -171,49 +189,30 @@ void Start(const HeldProgram& app, const HeldProgram& launcher, bool elevated,
 }  // namespace
 
 int CompleteInstall(const HeldFolder& tempDirectory) {
-  wchar_t app[MAX_PATH] = {};
+  Found found = {};
+  found.app.handle = found.launcher.handle = INVALID_HANDLE_VALUE;
   // A registry value that names a folder ends the search there, found or not.
-  if (!FromHandOffFile(tempDirectory, app) && !FromRegistry(app) &&
-      !FromProgramFiles(app)) {
-    FromFixedFolder(app);
+  if (!FromHandOffFile(tempDirectory, &found) && !FromRegistry(&found) &&
+      !FromProgramFiles(&found)) {
+    FromFixedFolder(&found);
   }
-  if (app[0] == 0 || !Exists(app)) return 0;
+  if (!Held(found.app)) return 0;
 
-  // The launcher lies beside the application.
-  wchar_t appFolder[MAX_PATH];
-  CopyText(appFolder, MAX_PATH, app);
-  CutLastComponent(appFolder);
-  wchar_t launcherPath[MAX_PATH];
-  JoinPath(launcherPath, MAX_PATH, appFolder, kLauncherName);
-  // "C:" alone would name the drive's current directory, not its root.
-  if (lstrlenW(appFolder) == 2) AppendBackslash(appFolder, MAX_PATH);
-  wchar_t folderWithBackslash[MAX_PATH];
-  CopyText(folderWithBackslash, MAX_PATH, appFolder);
-  AppendBackslash(folderWithBackslash, MAX_PATH);
-
-  HeldProgram held = {INVALID_HANDLE_VALUE, {}};
-  HeldProgram launcher = {INVALID_HANDLE_VALUE, {}};
-  // The copy this run made is held already, readable only.
-  Hold(&held, app, 0);
-  Hold(&launcher, launcherPath, DELETE | FILE_WRITE_ATTRIBUTES);
   int answer = seams::messageBoxA(
       nullptr, "Do you wish to launch the application now?", "Complete",
       MB_OKCANCEL | MB_ICONQUESTION);
   if (answer == IDOK) {
-    // Started in its own folder: it must not find its current directory, or
-    // libraries by that, in the extractor's download folder.
-    bool elevated = !RunIsElevated() ||
-                    MayStartElevated(held, app, folderWithBackslash);
-    Start(held, launcher, elevated, appFolder);
+    Start(found, !RunIsElevated() || MayStartElevated(found));
   }
   // Started: the application can be let go of, and the launcher deleted,
   // through the handle it was judged by: whatever its name leads to by now
   // is left alone.
-  Release(&held);
-  if (Held(launcher)) {
+  Release(&found.app);
+  if (Held(found.launcher)) {
     seams::sleep(kLauncherDeleteDelayMs);
-    DeleteThroughHandle(launcher.handle);
-    Release(&launcher);
+    DeleteThroughHandle(found.launcher.handle);
+    Release(&found.launcher);
   }
+  ReleaseHeldFolder(&found.named);
   return 1;
 }

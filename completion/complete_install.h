@@ -11,9 +11,13 @@ const wchar_t kLauncherName[] = L"Launcher.exe";
 const unsigned kLauncherDeleteDelayMs = 1000;
 
 // 1 when an installed application was found (the question was then asked),
-// 0 when none was found (nothing asked, started or deleted). The application
-// and its launcher are held from before the question until they have been
-// started, and start elevated only from where administrators alone can
-// change them, their folder and everything in it; from anywhere else, as
-// the signed-in user, with a log line saying why.
+// 0 when none was found (nothing asked, started or deleted). Each place's
+// folder is held, and the application and its launcher are opened relative
+// to it and held from before the question until they have been started; what
+// is started, and its working folder, are named by where those handles lie.
+// C:\Talvorn is taken only as itself: a link there holds no application (one
+// log line says so). They start elevated only from where administrators
+// alone can change them, their folder and everything in it (C:\Talvorn,
+// known by its identity, as this run left it); from anywhere else, as the
+// signed-in user, with a log line saying why.
 int CompleteInstall(const HeldFolder& tempDirectory);

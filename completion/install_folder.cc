@@ -24,7 +24,6 @@ Folder folderState = Folder::kUntouched;
 HeldFolder folder;
 HANDLE copy = INVALID_HANDLE_VALUE;
 BY_HANDLE_FILE_INFORMATION copyIdentity;
-wchar_t copyPath[MAX_PATH];
 
 const wchar_t kFolderName[] = L"C:\\Talvorn";
 const ACCESS_MASK kFolderAccess =
@@ -44,7 +43,6 @@ void LogCouldNot(const wchar_t* folderPath, const wchar_t* name,
 void ReleaseCopy() {
   if (copy != INVALID_HANDLE_VALUE) CloseHandle(copy);
   copy = INVALID_HANDLE_VALUE;
-  copyPath[0] = 0;
 }
 
 // Brings the existing folder itself under the descriptor (owner, and the DACL
@@ -175,31 +173,37 @@ DWORD CopyIntoInstallFolder(const HeldFolder& source, const wchar_t* name) {
                      !SameEntry(held, copyIdentity))) {
     error = ERROR_FILE_INVALID;
   }
-  if (error == 0 && !JoinPath(copyPath, MAX_PATH, kFolderName, name)) {
-    error = ERROR_FILENAME_EXCED_RANGE;  // held, but not to be named: not held
-  }
   if (error != 0) ReleaseCopy();
   return error;
 }
 
-bool InstallFolderTrusted() {
-  if (folderState == Folder::kDistrusted) return false;
-  if (folderState == Folder::kUntouched) {
-    if (!IsHeld(folder) &&
-        HoldExistingFolderRetrying(nullptr, kFolderName, kFolderAccess,
-                                   kFolderSharing, &folder) != 0) {
-      return false;
+const HeldFolder* InstallFolderForSearch() {
+  if (!IsHeld(folder)) {
+    DWORD error = HoldExistingFolderRetrying(nullptr, kFolderName, kFolderAccess,
+                                             kFolderSharing, &folder);
+    if (error == kReparsePointEncountered) {
+      LogFormat(L"%s\\ is not used: it is a link", kFolderName);
     }
-    if (!OnlyAdministratorsCanChangeEntry(folder.handle)) return false;
+    if (error != 0) return nullptr;
+  }
+  return &folder;
+}
+
+bool IsInstallFolder(HANDLE entry) {
+  BY_HANDLE_FILE_INFORMATION held, other;
+  return IsHeld(folder) && GetFileInformationByHandle(folder.handle, &held) &&
+         GetFileInformationByHandle(entry, &other) && SameEntry(held, other);
+}
+
+bool InstallFolderTrusted() {
+  if (folderState == Folder::kDistrusted || InstallFolderForSearch() == nullptr ||
+      (folderState == Folder::kUntouched &&
+       !OnlyAdministratorsCanChangeEntry(folder.handle))) {
+    return false;
   }
   return !HandleIsLink(folder.handle) &&
          EveryEntryOnlyAdministrators(
              folder, copy != INVALID_HANDLE_VALUE ? &copyIdentity : nullptr);
-}
-
-bool InstallFolderHolds(const wchar_t* path) {
-  return copy != INVALID_HANDLE_VALUE &&
-         CompareStringOrdinal(copyPath, -1, path, -1, TRUE) == CSTR_EQUAL;
 }
 
 void ReleaseInstallFolder() {

@@ -40,9 +40,14 @@ DWORD CopyIntoInstallFolder(const HeldFolder& source, const wchar_t* name);
 // run: a handle opened on it before keeps its rights.
 bool InstallFolderTrusted();
 
-// True while path is this run's held copy (which then counts as existing,
-// although an open without sharing would fail).
-bool InstallFolderHolds(const wchar_t* path);
+// The folder held as itself for the search of the installed application (as
+// the basic install holds it): null when it is not there, or is a link or a
+// junction, which is logged, or cannot be held.
+const HeldFolder* InstallFolderForSearch();
+
+// True when the open folder is the one this run holds as C:\Talvorn, by its
+// identity (volume and file ID), however it was named or reached.
+bool IsInstallFolder(HANDLE entry);
 
 // Lets go of the folder and the copy, and forgets this run's work on it.
 void ReleaseInstallFolder();

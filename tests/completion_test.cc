@@ -4,6 +4,8 @@
 
 #include <sddl.h>
 
+#include <algorithm>
+
 #include "support/file_entry.h"
 #include "support/process_level.h"
 
@@ -66,6 +68,34 @@ TEST_F(CompletionTest, ProgramFilesComesBeforeTheFixedFolder) {
   EXPECT_TRUE(Chosen(L"C:\\Talvorn"));
   EXPECT_EQ((std::vector<std::wstring>{L"Error", L"Complete", L"Error", L"Complete"}),
             Captions());
+}
+
+// C:\Talvorn is searched only as itself: made a link to another folder by
+// someone else (a junction to \RPC Control would lead the launcher's
+// deletion anywhere), with no basic install before, it holds no installed
+// application, whatever the answer would have been. Nothing is asked,
+// nothing there started or deleted, and one line says why.
+TEST_F(CompletionTest, AFixedFolderThatIsALinkHoldsNoApplication) {
+  std::wstring elsewhere = scratch / L"elsewhere";
+  InstallPrograms(elsewhere);
+  ASSERT_TRUE(MakeUnixLink(L"C:\\Talvorn", elsewhere));
+  const std::wstring why = L"C:\\Talvorn\\ is not used: it is a link";
+  long runs = 0;
+  for (int answer : {IDOK, IDCANCEL}) {
+    SCOPED_TRACE(answer);
+    ReleaseInstallFolder();
+    boxes.boxes.clear();
+    boxes.QueueAnswer(IDOK);  // the missing hand-off file's box
+    boxes.QueueAnswer(answer);
+    EXPECT_EQ(0, CompleteInstall(tmp));
+    EXPECT_EQ(std::vector<std::wstring>{L"Error"}, Captions());
+    EXPECT_FALSE(Chosen(elsewhere));
+    EXPECT_EQ(std::vector<DWORD>{}, StartedParents());
+    std::vector<std::wstring> lines = ReadLogLines(scratch / L"TLExtractorLog.txt");
+    EXPECT_EQ(why, lines.back());
+    EXPECT_EQ(++runs, std::count(lines.begin(), lines.end(), why));  // one a run
+  }
+  RemoveUnixLink(L"C:\\Talvorn");
 }
 
 // Whatever the search finds is started, but elevated only where nobody but
