@@ -51,18 +51,14 @@ void DescribeEntry(wchar_t* out, size_t cap, const ArchiveEntry& entry,
   Fail(kEntryFailure, text, code);
 }
 
-// The entry's file, made afresh relative to the held folder; by its path
-// where there is no held folder, which then fails as it always has.
+// The entry's file, made afresh relative to the held folder. Without a held
+// folder (tmp-n could not be made) nothing is written anywhere: the entry
+// fails as one by its path would, its folder not found.
 HANDLE CreateEntryFile(const HeldFolder& folder, const wchar_t* name,
-                       const wchar_t* path, SECURITY_DESCRIPTOR* owner,
-                       DWORD* error) {
+                       SECURITY_DESCRIPTOR* owner, DWORD* error) {
   HANDLE file = INVALID_HANDLE_VALUE;
-  if (!IsHeld(folder)) {
-    file = CreateFileW(path, GENERIC_READ | GENERIC_WRITE, 0, nullptr,
-                       CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-    *error = GetLastError();
-    return file;
-  }
+  *error = ERROR_PATH_NOT_FOUND;
+  if (!IsHeld(folder)) return file;
   // tmp-n is new, so an entry's file almost always is too, and is made as
   // new: one made by replacing is truncated first, which has Linux (under
   // Wine) write it out as it is closed and every flush of the log wait for
@@ -160,7 +156,7 @@ int ExtractFiles(const uint8_t* archive, const HeldFolder& destDir,
               static_cast<int>(entry.fileSize));
     // A later entry of the same name replaces the file, as for any other.
     DWORD error = 0;
-    HANDLE file = CreateEntryFile(destDir, name16, target, owner, &error);
+    HANDLE file = CreateEntryFile(destDir, name16, owner, &error);
     if (file == INVALID_HANDLE_VALUE) {
       Fail(L"Error creating target file", target, static_cast<int>(error));
     }
@@ -198,11 +194,10 @@ void CreateEntryDirectories(const HeldFolder& folder, const wchar_t* path,
     if (working[i] != L'\\') continue;
     working[i] = 0;
     LogFormat(L"CreateDirectory %s", working);
-    DWORD error = 0;
-    if (!IsHeld(folder)) {
-      if (!CreateDirectoryW(working, nullptr)) error = GetLastError();
-      if (error == ERROR_ALREADY_EXISTS) error = 0;
-    } else {
+    // Without a held folder nothing is made by name: it fails as the
+    // folder's path would, not found.
+    DWORD error = ERROR_PATH_NOT_FOUND;
+    if (IsHeld(folder)) {
       HANDLE made = INVALID_HANDLE_VALUE;
       error = OpenInFolder(&folder, working + first, FILE_LIST_DIRECTORY,
                            kShareAll, FILE_CREATE, FILE_DIRECTORY_FILE, owner,

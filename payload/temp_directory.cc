@@ -71,8 +71,15 @@ DWORD CreateTempDirectory(const HeldFolder& base, const wchar_t* stem,
 DWORD MakeTempDirectory(const HeldFolder& extractorFolder, const wchar_t* stem,
                         HeldFolder* place, HeldFolder* made) {
   InitHeldFolder(place);
-  if (!RunIsElevated() || seams::volumeProtects(extractorFolder.handle)) {
-    return CreateTempDirectory(extractorFolder, stem, made);
+  bool elevated = RunIsElevated();
+  const wchar_t* why = L"lies on a volume that is remote or keeps no permissions";
+  if (!elevated || seams::volumeProtects(extractorFolder.handle)) {
+    DWORD error = CreateTempDirectory(extractorFolder, stem, made);
+    // An elevated run writes nothing by name: where tmp-n cannot be made
+    // beside the extractor (a full disk, a quota, no right to add a folder),
+    // it goes to the protected folder.
+    if (!elevated || error == 0) return error;
+    why = L"could not hold it";
   }
   // SystemTemp counts only with tmp-n made in it, as the run keeps it: an
   // administrator's run may be refused there.
@@ -84,9 +91,8 @@ DWORD MakeTempDirectory(const HeldFolder& extractorFolder, const wchar_t* stem,
     inSystemTemp = false;
   }
   if (!inSystemTemp && !HoldOwnFolder(place)) FailA("Can't create tmp directory");
-  LogFormat(L"Temporary directory goes to %s: the extractor's folder %s lies "
-            L"on a volume that is remote or keeps no permissions",
-            place->path, extractorFolder.path);
+  LogFormat(L"Temporary directory goes to %s: the extractor's folder %s %s",
+            place->path, extractorFolder.path, why);
   return inSystemTemp ? 0 : CreateTempDirectory(*place, stem, made);
 }
 

@@ -276,6 +276,9 @@ PSECURITY_DESCRIPTOR PlaceSecurity(HANDLE entry) {
 // as Windows refuses an administrator there.
 seams::CreateFileFn realCreateFile = nullptr;
 bool refuseInSystemTemp = false;
+// And tmp-n refused in this folder beside the extractor, whose volume keeps
+// permissions, as on a full disk (empty: nowhere).
+std::wstring refusedBeside;
 NTSTATUS NTAPI PlaceCreateFile(PHANDLE handle, ACCESS_MASK access,
                                POBJECT_ATTRIBUTES object, PIO_STATUS_BLOCK status,
                                PLARGE_INTEGER size, ULONG attributes, ULONG sharing,
@@ -285,6 +288,11 @@ NTSTATUS NTAPI PlaceCreateFile(PHANDLE handle, ACCESS_MASK access,
       GetFinalPathNameByHandleW(object->RootDirectory, root, MAX_PATH, 0) &&
       EndsWith(root, L"\\SystemTemp")) {
     return static_cast<NTSTATUS>(0xC0000022);  // STATUS_ACCESS_DENIED
+  }
+  if (!refusedBeside.empty() && disposition == FILE_CREATE && object->RootDirectory &&
+      GetFinalPathNameByHandleW(object->RootDirectory, root, MAX_PATH, 0) &&
+      EndsWith(root, refusedBeside)) {
+    return static_cast<NTSTATUS>(0xC000007F);  // STATUS_DISK_FULL
   }
   return realCreateFile(handle, access, object, status, size, attributes, sharing,
                         disposition, options, ea, eaSize);
@@ -298,7 +306,7 @@ NTSTATUS NTAPI PlaceCreateFile(PHANDLE handle, ACCESS_MASK access,
 // sharing. (Wine has no SystemTemp and no descriptors: the test makes the
 // folder, and the seams answer.)
 TEST_F(TempDirectoryTest, AVolumeWithoutAclsSendsTmpToTheProtectedFolder) {
-  seams::volumeProtects = [](HANDLE) { return false; };
+  seams::volumeProtects = [](HANDLE) { return !refusedBeside.empty(); };
   seams::entrySecurity = PlaceSecurity;
   realCreateFile = NtdllCall<seams::CreateFileFn>("NtCreateFile");
   seams::createFile = PlaceCreateFile;
@@ -318,7 +326,10 @@ TEST_F(TempDirectoryTest, AVolumeWithoutAclsSendsTmpToTheProtectedFolder) {
     Squat squat;
     const wchar_t* ownRefusal;  // why the own folder's name is not used
     std::wstring goes;          // where tmp-n goes; empty: nowhere
+    bool beside = false;        // a volume with ACLs, where tmp-n cannot be made
   } cases[] = {
+      // nothing written by name: where tmp-n cannot be made, the protected folder
+      {"tmp-n refused beside", false, false, kDataSddl, Squat::kNone, nullptr, own, true},
       {"SystemTemp", true, false, kDataSddl, Squat::kNone, nullptr, systemTemp},
       {"SystemTemp refused", true, true, kDataSddl, Squat::kNone, nullptr, own},
       {"the administrators' folder", false, false, kDataSddl, Squat::kAdministrators,
@@ -340,6 +351,7 @@ TEST_F(TempDirectoryTest, AVolumeWithoutAclsSendsTmpToTheProtectedFolder) {
     if (c.squat > Squat::kFile) CreateDirectoryW(own.c_str(), nullptr);
     if (c.squat != Squat::kNone) WriteBytes(mine, "mine");
     refuseInSystemTemp = c.refused;
+    refusedBeside = c.beside ? scratch.path() : L"";
     dataSddl = c.data;
     squat = c.squat;
     size_t logged = LogLines().size();
@@ -364,8 +376,9 @@ TEST_F(TempDirectoryTest, AVolumeWithoutAclsSendsTmpToTheProtectedFolder) {
     expected.push_back(raised ? L"Can't create tmp directory Error=-1"
                               : L"Temporary directory goes to " + base +
                                     L": the extractor's folder " + scratch.path() +
-                                    L" lies on a volume that is remote or keeps no "
-                                    L"permissions");
+                                    (c.beside ? L" could not hold it"
+                                              : L" lies on a volume that is remote or "
+                                                L"keeps no permissions"));
     std::vector<std::wstring> log = LogLines();
     EXPECT_EQ(expected, std::vector<std::wstring>(log.begin() + logged, log.end()));
     if (c.goes == other) {
@@ -382,6 +395,7 @@ TEST_F(TempDirectoryTest, AVolumeWithoutAclsSendsTmpToTheProtectedFolder) {
     if (c.goes == other) RemoveTree(base);
   }
   seams::createFile = realCreateFile;
+  refusedBeside.clear();
   ReleaseHeldFolder(&extractor);
   EXPECT_EQ(std::vector<std::wstring>{L"Can't create tmp directory Error=-1"},
             boxes.Texts());
