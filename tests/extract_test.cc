@@ -5,6 +5,8 @@
 #include "compression/zlib_binding.h"
 #include "payload/archive.h"
 #include "support/errors.h"
+#include "support/file_entry.h"
+#include "support/held_folder.h"
 #include "tests/payload_test_support.h"
 
 namespace {
@@ -199,6 +201,23 @@ TEST_F(ExtractTest, APathTooLongForTheBufferIsRefusedBeforeAnythingIsMade) {
   ASSERT_EQ(1u, boxes.boxes.size());
   EXPECT_NE(std::wstring::npos, boxes.boxes[0].text.find(L"would be too long"));
   EXPECT_FALSE(PathExists(deep + L"\\Templates"));
+}
+
+// A folder whose path does not fit the held path is neither made nor held,
+// and says so: it is not taken for a link.
+TEST_F(ExtractTest, AFolderPathThatWouldNotFitIsNeitherMadeNorHeld) {
+  std::wstring name(kHeldPathSize, L'n');
+  HeldFolder base = HeldAt(scratch.path()), folder;
+  DWORD error = 0;
+  EXPECT_EQ(FolderMade::kFailed,
+            MakeHeldFolder(&base, name.c_str(), nullptr, FILE_LIST_DIRECTORY,
+                           kShareAll, &folder, &error));
+  EXPECT_EQ(static_cast<DWORD>(ERROR_FILENAME_EXCED_RANGE), error);
+  EXPECT_EQ(static_cast<DWORD>(ERROR_FILENAME_EXCED_RANGE),
+            HoldExistingFolder(&base, name.c_str(), FILE_LIST_DIRECTORY, kShareAll,
+                               &folder));
+  EXPECT_FALSE(IsHeld(folder));
+  ReleaseHeldFolder(&base);
 }
 
 // The run ends without cleaning up, but the file being written is closed: it

@@ -416,21 +416,4 @@ TEST_F(TempDirectoryTest, ATempDirectoryNameThatWouldNotFitIsNeverMadeCut) {
   EXPECT_TRUE(RemoveDirectoryW(base.c_str()));  // still empty
 }
 
-// A folder whose path does not fit the held path is neither made nor held,
-// and says so: it is not taken for a link.
-TEST_F(TempDirectoryTest, AFolderPathThatWouldNotFitIsNeitherMadeNorHeld) {
-  std::wstring name(kHeldPathSize, L'n');
-  HeldFolder base = HeldAt(scratch.path()), folder;
-  DWORD error = 0;
-  EXPECT_EQ(FolderMade::kFailed,
-            MakeHeldFolder(&base, name.c_str(), nullptr, FILE_LIST_DIRECTORY,
-                           kShareAll, &folder, &error));
-  EXPECT_EQ(static_cast<DWORD>(ERROR_FILENAME_EXCED_RANGE), error);
-  EXPECT_EQ(static_cast<DWORD>(ERROR_FILENAME_EXCED_RANGE),
-            HoldExistingFolder(&base, name.c_str(), FILE_LIST_DIRECTORY, kShareAll,
-                               &folder));
-  EXPECT_FALSE(IsHeld(folder));
-  ReleaseHeldFolder(&base);
-}
-
 }  // namespace
