@@ -3,7 +3,6 @@
 // launch that follows.
 #include "tests/completion_support.h"
 
-#include <sddl.h>
 #include <winternl.h>
 
 #include <algorithm>
@@ -59,16 +58,6 @@ bool CopyHeld() {
   DWORD error = GetLastError();
   if (file != INVALID_HANDLE_VALUE) CloseHandle(file);
   return file == INVALID_HANDLE_VALUE && error == ERROR_SHARING_VIOLATION;
-}
-
-// The DACL an earlier version's C:\Talvorn inherits from C:\: Authenticated
-// Users may modify it and all inside.
-PSECURITY_DESCRIPTOR OldVersionsSecurity() {
-  PSECURITY_DESCRIPTOR descriptor = nullptr;
-  ConvertStringSecurityDescriptorToSecurityDescriptorW(
-      L"O:BAD:(A;;FA;;;SY)(A;;FA;;;BA)(A;OICIID;0x1301bf;;;AU)", SDDL_REVISION_1,
-      &descriptor, nullptr);
-  return descriptor;
 }
 
 // A C:\Talvorn left by an earlier version, open to others. The basic install
@@ -140,56 +129,6 @@ TEST_F(CompletionTest, AnOldVersionsFolderIsProtectedAndTheLaunchOffered) {
   RemoveUnixLink(L"C:\\Talvorn\\file link.dll");
 }
 
-// C:\Talvorn is known by what it is, not by how it is named. An old version's
-// folder stays distrusted for this run after the basic install (here the copy
-// is written but cannot be held), although by then it and all in it read as
-// administrators' (as on Windows after the protection): named by the registry
-// in another spelling, or through a link, it starts nothing elevated.
-TEST_F(CompletionTest, TheDistrustedFolderIsKnownHoweverItIsNamed) {
-  static bool protectedNow;
-  protectedNow = false;
-  seams::entrySecurity = [](HANDLE) -> PSECURITY_DESCRIPTOR {
-    if (!protectedNow) return OldVersionsSecurity();
-    PSECURITY_DESCRIPTOR descriptor = nullptr;
-    ConvertStringSecurityDescriptorToSecurityDescriptorW(
-        L"O:BAD:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;0x1200a9;;;BU)",
-        SDDL_REVISION_1, &descriptor, nullptr);
-    return descriptor;
-  };
-  CreateDirectoryW(L"C:\\Talvorn", nullptr);
-  WriteBytes(L"C:\\Talvorn\\Talvorn Server.exe", "old");
-  WriteProgram(tempDirectory + L"\\Talvorn Server.exe", L"Talvorn Server.exe");
-  {
-    OpenSpy spy([&](const Open& open) -> NTSTATUS {
-      bool reopen = open.name == L"Talvorn Server.exe" &&
-                    open.access == (GENERIC_READ | SYNCHRONIZE) &&
-                    open.disposition == FILE_OPEN && open.root != tmp.handle;
-      return reopen ? static_cast<NTSTATUS>(0xC0000043) : 0;  // sharing violation
-    });
-    boxes.QueueAnswer(IDOK);
-    EXPECT_EQ(1, BasicInstall(tmp));
-  }
-  EXPECT_EQ((std::vector<std::wstring>{L"Basic install", L"Error"}), Captions());
-  protectedNow = true;
-  std::wstring via = scratch / L"via";
-  ASSERT_TRUE(MakeUnixLink(via, L"C:\\Talvorn"));
-  DWORD shell = 0;
-  GetWindowThreadProcessId(FindWindowW(L"Shell_TrayWnd", nullptr), &shell);
-  if (HWND window = GetShellWindow()) GetWindowThreadProcessId(window, &shell);
-  for (const std::wstring& named : {std::wstring(L"C:/Talvorn/"), via}) {
-    SCOPED_TRACE(Narrow(named));
-    SetInstPath(named);
-    boxes.QueueAnswer(IDOK);
-    EXPECT_EQ(1, CompleteInstall(tmp));
-    EXPECT_EQ(L"Started \"C:\\Talvorn\\Talvorn Server.exe\" as the signed-in user: "
-              L"others can change it or what lies beside it",
-              ReadLogLines(scratch / L"TLExtractorLog.txt").back());
-    EXPECT_EQ(std::vector<DWORD>{shell}, StartedParents(1));
-  }
-  seams::entrySecurity = ReadEntrySecurity;
-  RemoveUnixLink(via);
-}
-
 // An old entry that another program holds cannot go: it is logged and keeps
 // its old DACL, so the folder is not trusted in the next run either, where the
 // folder itself and the rest read as administrators' (as on Windows after the
@@ -202,12 +141,7 @@ TEST_F(CompletionTest, AnOldEntryHeldByAnotherProgramKeepsTheFolderDistrusted) {
     GetFinalPathNameByHandleW(entry, path, MAX_PATH, 0);
     std::wstring name(path);
     bool held = name.size() > 9 && name.substr(name.size() - 9) == L"\\held.dll";
-    if (!protectedBefore || held) return OldVersionsSecurity();
-    PSECURITY_DESCRIPTOR descriptor = nullptr;
-    ConvertStringSecurityDescriptorToSecurityDescriptorW(
-        L"O:BAD:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;0x1200a9;;;BU)",
-        SDDL_REVISION_1, &descriptor, nullptr);
-    return descriptor;
+    return !protectedBefore || held ? OldVersionsSecurity() : ProtectedSecurity();
   };
   CreateDirectoryW(L"C:\\Talvorn", nullptr);
   WriteBytes(L"C:\\Talvorn\\held.dll", "old");

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <windows.h>
+#include <sddl.h>
 
 #include <string>
 #include <vector>
@@ -17,6 +18,26 @@
 #include "support/seams.h"
 #include "tests/test_support.h"
 
+// An owner and DACL written in SDDL, as the judge's seam hands them out (Wine
+// reads back every file as its Unix user's): freed by the caller.
+inline PSECURITY_DESCRIPTOR SecurityOf(const wchar_t* sddl) {
+  PSECURITY_DESCRIPTOR descriptor = nullptr;
+  ConvertStringSecurityDescriptorToSecurityDescriptorW(sddl, SDDL_REVISION_1,
+                                                       &descriptor, nullptr);
+  return descriptor;
+}
+
+// The DACL an earlier version's C:\Talvorn inherits from C:\: Authenticated
+// Users may modify it and all inside.
+inline PSECURITY_DESCRIPTOR OldVersionsSecurity() {
+  return SecurityOf(L"O:BAD:(A;;FA;;;SY)(A;;FA;;;BA)(A;OICIID;0x1301bf;;;AU)");
+}
+
+// The DACL this run gives C:\Talvorn, as Windows reads it back after the
+// protection.
+inline PSECURITY_DESCRIPTOR ProtectedSecurity() {
+  return SecurityOf(L"O:BAD:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;0x1200a9;;;BU)");
+}
 
 class CompletionTest : public ExtractorTest {
  protected:
@@ -113,6 +134,14 @@ class CompletionTest : public ExtractorTest {
       if (process != nullptr) CloseHandle(process);
     }
     return parents;
+  }
+  // The desktop shell's process, the parent of what starts as the signed-in
+  // user.
+  static DWORD ShellProcess() {
+    DWORD shell = 0;
+    GetWindowThreadProcessId(FindWindowW(L"Shell_TrayWnd", nullptr), &shell);
+    if (HWND window = GetShellWindow()) GetWindowThreadProcessId(window, &shell);
+    return shell;
   }
   std::wstring tempDirectory;
   HeldFolder tmp;

@@ -2,8 +2,6 @@
 // as the signed-in user, by where it lies and who could have put it there.
 #include "tests/completion_support.h"
 
-#include <sddl.h>
-
 #include <algorithm>
 
 #include "support/file_entry.h"
@@ -113,12 +111,8 @@ TEST_F(CompletionTest, OnlyWhatAdministratorsControlStartsElevated) {
     wchar_t path[MAX_PATH] = {};
     GetFinalPathNameByHandleW(entry, path, MAX_PATH, 0);
     bool users = usersFile != nullptr && wcsstr(path, usersFile) != nullptr;
-    PSECURITY_DESCRIPTOR descriptor = nullptr;
-    ConvertStringSecurityDescriptorToSecurityDescriptorW(
-        (L"O:" + (users ? L"S-1-5-21-1-2-3-1001" : owner) +
-         L"D:(A;;FA;;;SY)(A;;FA;;;BA)(A;;0x1200a9;;;OW)").c_str(),
-        SDDL_REVISION_1, &descriptor, nullptr);
-    return descriptor;
+    return SecurityOf((L"O:" + (users ? L"S-1-5-21-1-2-3-1001" : owner) +
+                       L"D:(A;;FA;;;SY)(A;;FA;;;BA)(A;;0x1200a9;;;OW)").c_str());
   };
   const seams::ProcessUserFn asSystem = [](HANDLE, PSID sid, DWORD size) -> bool {
     return CreateWellKnownSid(WinLocalSystemSid, nullptr, sid, &size) != FALSE;
@@ -160,9 +154,7 @@ TEST_F(CompletionTest, OnlyWhatAdministratorsControlStartsElevated) {
        L"Started \"C:\\Talvorn\\Talvorn Server.exe" + asUser, kShell},
   };
   WriteProgram(tempDirectory + L"\\Talvorn Server.exe", L"Talvorn Server.exe");
-  DWORD shell = 0;
-  GetWindowThreadProcessId(FindWindowW(L"Shell_TrayWnd", nullptr), &shell);
-  if (HWND window = GetShellWindow()) GetWindowThreadProcessId(window, &shell);
+  DWORD shell = ShellProcess();
   ASSERT_NE(0u, shell);
   for (const auto& c : cases) {
     SCOPED_TRACE(Narrow(c.what));
@@ -212,6 +204,37 @@ TEST_F(CompletionTest, OnlyWhatAdministratorsControlStartsElevated) {
                 parents);
     }
   }
+}
+
+// C:\Talvorn is known by what it is, not by how it is named. An old version's
+// folder, protected by this run but open to others before, is not trusted
+// this run (a handle from before keeps its rights), although it and what is
+// put in it read as administrators' by then: named by the registry in another
+// spelling, or through a link, it starts nothing elevated.
+TEST_F(CompletionTest, TheDistrustedFolderIsKnownHoweverItIsNamed) {
+  static bool protectedNow;
+  protectedNow = false;
+  seams::entrySecurity = [](HANDLE) {
+    return protectedNow ? ProtectedSecurity() : OldVersionsSecurity();
+  };
+  CreateDirectoryW(L"C:\\Talvorn", nullptr);
+  ASSERT_EQ(0u, PrepareInstallFolder());
+  protectedNow = true;
+  WriteProgram(L"C:\\Talvorn\\Talvorn Server.exe", L"Talvorn Server.exe");
+  std::wstring via = scratch / L"via";
+  ASSERT_TRUE(MakeUnixLink(via, L"C:\\Talvorn"));
+  for (const std::wstring& named : {std::wstring(L"C:/Talvorn/"), via}) {
+    SCOPED_TRACE(Narrow(named));
+    SetInstPath(named);
+    boxes.QueueAnswer(IDOK);
+    EXPECT_EQ(1, CompleteInstall(tmp));
+    EXPECT_EQ(L"Started \"C:\\Talvorn\\Talvorn Server.exe\" as the signed-in user: "
+              L"others can change it or what lies beside it",
+              ReadLogLines(scratch / L"TLExtractorLog.txt").back());
+    EXPECT_EQ(std::vector<DWORD>{ShellProcess()}, StartedParents(1));
+  }
+  seams::entrySecurity = ReadEntrySecurity;
+  RemoveUnixLink(via);
 }
 
 TEST_F(CompletionTest, ARegisteredFolderWithoutTheApplicationEndsTheSearch) {

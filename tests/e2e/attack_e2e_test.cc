@@ -169,20 +169,34 @@ TEST_F(AttackEndToEndTest, ALogNamePlantedAsALinkLeavesItsTargetAlone) {
 }
 
 // C:\Talvorn made beforehand by someone else: as a link to a folder of
-// theirs, nothing is written through it; as a folder of theirs holding an
-// application and a launcher, the launch is offered, but what they planted
-// never starts elevated: it starts as the signed-in user, as their own double
-// click would start it.
+// theirs holding an application and a launcher, completion finds no installed
+// application there (nothing of theirs is started or deleted) and nothing is
+// written through it; as a folder of theirs holding the same, the launch is
+// offered, but what they planted never starts elevated: it starts as the
+// signed-in user, as their own double click would start it.
 TEST_F(AttackEndToEndTest, AFixedFolderPreparedBeforehandStartsNothingElevated) {
   std::wstring elsewhere = scratch / L"elsewhere";
   CreateDirectoryW(elsewhere.c_str(), nullptr);
+  CopyFileW(TestkitFile(L"Launcher.exe").c_str(), (elsewhere + L"\\Launcher.exe").c_str(),
+            FALSE);
+  CopyFileW(TestkitFile(L"Talvorn Server.exe").c_str(),
+            (elsewhere + L"\\Talvorn Server.exe").c_str(), FALSE);
   ASSERT_TRUE(MakeUnixLink(L"C:\\Talvorn", elsewhere));
-  Outcome linked = Start({L"e2e_demo.exe", "show,wait=300", {"Basic install=OK"}});
-  EXPECT_EQ((std::vector<Box>{BasicInstall(),
+  // Seen installing, with no hand-off: completion reaches the fixed folder
+  // first, then the basic install is offered.
+  Outcome linked = Start({L"e2e_demo.exe", "show,wait=300,installing,wait=400",
+                          {"Basic install=OK", "Complete=OK"}});
+  EXPECT_EQ((std::vector<Box>{NoHandOff(), BasicInstall(),
                               {"Error", "Error creating directory C:\\Talvorn\\ 4395",
                                "OK", "error"}}),
             linked.boxes);
-  EXPECT_FALSE(PathExists(elsewhere + L"\\Talvorn Server.exe"));
+  EXPECT_EQ(0u, linked.Events("Launcher.exe", "start").size());
+  EXPECT_EQ(0u, linked.Events("Talvorn Server.exe", "start").size());
+  EXPECT_TRUE(PathExists(elsewhere + L"\\Launcher.exe"));
+  EXPECT_EQ(ReadBytes(TestkitFile(L"Talvorn Server.exe")),
+            ReadBytes(elsewhere + L"\\Talvorn Server.exe"));
+  EXPECT_NE(linked.log.end(), std::find(linked.log.begin(), linked.log.end(),
+                                        L"C:\\Talvorn\\ is not used: it is a link"));
   RemoveUnixLink(L"C:\\Talvorn");
 
   ClearInstallLocations();
@@ -205,8 +219,9 @@ TEST_F(AttackEndToEndTest, AFixedFolderPreparedBeforehandStartsNothingElevated) 
   EXPECT_FALSE(run.tmpLeft);
 }
 
-// The launcher is deleted through the handle it was judged by: a folder
-// re-pointed while it runs loses nothing of its own.
+// The launcher is deleted through the handle it was judged by, and started in
+// where its folder's handle lies: a folder re-pointed while it runs loses
+// nothing of its own.
 TEST_F(AttackEndToEndTest, TheLauncherIsDeletedThroughItsHandleNotItsName) {
   std::wstring installed = L"C:\\Talvorn Elsewhere";
   std::wstring victim = scratch / L"victim";
@@ -230,7 +245,10 @@ TEST_F(AttackEndToEndTest, TheLauncherIsDeletedThroughItsHandleNotItsName) {
   EXPECT_TRUE(repointer.Stop());
   RemoveUnixLink(via);
   EXPECT_EQ(std::vector<Box>{Complete()}, run.boxes);
-  EXPECT_EQ(1u, run.Events("Launcher.exe", "start").size());
+  std::vector<Record> launched = run.Events("Launcher.exe", "start");
+  ASSERT_EQ(1u, launched.size());
+  // It runs in the folder where it lies, not in the link's name of it.
+  EXPECT_EQ(Narrow(installed), launched[0]["cwd"]);
   EXPECT_EQ("the victim's own", ReadBytes(victim + L"\\Launcher.exe"));
   EXPECT_FALSE(PathExists(installed + L"\\Launcher.exe"));
   RemoveTree(installed);
