@@ -189,6 +189,8 @@ const HeldFolder* InstallFolderForSearch() {
   return &folder;
 }
 
+// "The identifier ... and the volume serial number uniquely identify a file on
+// a single computer" (https://learn.microsoft.com/windows/win32/api/fileapi/ns-fileapi-by_handle_file_information).
 bool IsInstallFolder(HANDLE entry) {
   BY_HANDLE_FILE_INFORMATION held, other;
   return IsHeld(folder) && GetFileInformationByHandle(folder.handle, &held) &&
