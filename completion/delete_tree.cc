@@ -1,6 +1,7 @@
 #include "completion/delete_tree.h"
 
 #include "support/file_entry.h"
+#include "support/folder_listing.h"
 #include "support/text.h"
 
 namespace {
@@ -81,31 +82,20 @@ int DeleteDirectoryTree(const wchar_t* path) {
 void EmptyHeldFolder(const HeldFolder& folder,
                      void (*stayed)(const wchar_t* folderPath,
                                     const wchar_t* name, DWORD error)) {
-  wchar_t pattern[kTreePathSize];
-  wchar_t name[kTreePathSize];
-  wchar_t path[kTreePathSize];
-  // A pattern that does not fit would search some other folder: the folder
-  // is then treated as empty.
-  if (!FormatText(pattern, kTreePathSize, L"%s\\*.*", folder.path)) return;
-  FileSearch search;
-  FileSearchInit(&search);
-  int isEntry = 0;
-  int isDirectory = 0;
-  for (int index = 1;
-       FileSearchNext(&search, pattern, index, name, &isEntry, &isDirectory);
-       ++index) {
-    if (!isEntry) continue;
-    // An entry whose path would not fit stays, as a message could not name it.
-    DWORD error = FormatText(path, kTreePathSize, L"%s\\%s", folder.path, name)
-                      ? 0
-                      : ERROR_FILENAME_EXCED_RANGE;
+  // Listed through its handle and each entry opened relative to it: no name
+  // is built for any of it.
+  FolderListing listing = {};
+  ListedEntry entry;
+  while (NextInFolder(folder, &listing, &entry)) {
+    const wchar_t* name = entry.name;
     // A junction, mount point or symbolic link is deleted as a link and never
     // walked, so what it points at is safe; the hold refuses one swapped in.
-    bool link = IsLinkTag(search.findData.dwFileAttributes,
-                          search.findData.dwReserved0);
+    bool link = IsLinkTag(entry.attributes, entry.tag);
+    bool isDirectory = (entry.attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
     BY_HANDLE_FILE_INFORMATION identity;
     BY_HANDLE_FILE_INFORMATION* same = nullptr;
-    if (error == 0 && isDirectory && !link) {
+    DWORD error = 0;
+    if (isDirectory && !link) {
       HeldFolder inner;
       error = HoldExistingFolder(&folder, name, FILE_LIST_DIRECTORY,
                                  FILE_SHARE_READ | FILE_SHARE_WRITE, &inner);
@@ -119,5 +109,4 @@ void EmptyHeldFolder(const HeldFolder& folder,
     if (error == 0) error = DeleteInFolder(folder, name, same);
     if (error != 0 && stayed != nullptr) stayed(folder.path, name, error);
   }
-  FileSearchClose(&search);
 }

@@ -1,6 +1,7 @@
 #include "security/admin_control.h"
 
 #include "support/file_entry.h"
+#include "support/folder_listing.h"
 #include "support/seams.h"
 #include "support/text.h"
 
@@ -111,25 +112,23 @@ bool OnlyAdministratorsCanMoveWithinEntry(HANDLE entry) {
 
 bool EveryEntryOnlyAdministrators(const HeldFolder& folder,
                                   const BY_HANDLE_FILE_INFORMATION* skipped) {
-  wchar_t pattern[kHeldPathSize];
-  if (!FormatText(pattern, kHeldPathSize, L"%s\\*", folder.path)) return false;
-  WIN32_FIND_DATAW found;
-  HANDLE search = FindFirstFileW(pattern, &found);
-  if (search == INVALID_HANDLE_VALUE) return false;
-  bool closed = true;
-  do {
-    const wchar_t* name = found.cFileName;
-    if (lstrcmpW(name, L".") == 0 || lstrcmpW(name, L"..") == 0) continue;
+  // Listed through the held folder's handle, never by its name.
+  FolderListing listing = {};
+  ListedEntry found;
+  bool listed = false;
+  while (NextInFolder(folder, &listing, &found)) {
+    listed = true;
     HANDLE entry = INVALID_HANDLE_VALUE;
     BY_HANDLE_FILE_INFORMATION info;
-    closed = !IsLinkTag(found.dwFileAttributes, found.dwReserved0) &&
-             OpenInFolder(&folder, name, READ_CONTROL | FILE_READ_ATTRIBUTES,
-                          kShareAll, FILE_OPEN, 0, nullptr, &entry) == 0 &&
-             !HandleIsLink(entry) && GetFileInformationByHandle(entry, &info) &&
-             ((skipped != nullptr && SameEntry(info, *skipped)) ||
-              OnlyAdministratorsCanChangeEntry(entry));
+    bool closed = !IsLinkTag(found.attributes, found.tag) &&
+                  OpenInFolder(&folder, found.name, READ_CONTROL | FILE_READ_ATTRIBUTES,
+                               kShareAll, FILE_OPEN, 0, nullptr, &entry) == 0 &&
+                  !HandleIsLink(entry) && GetFileInformationByHandle(entry, &info) &&
+                  ((skipped != nullptr && SameEntry(info, *skipped)) ||
+                   OnlyAdministratorsCanChangeEntry(entry));
     if (entry != INVALID_HANDLE_VALUE) CloseHandle(entry);
-  } while (closed && FindNextFileW(search, &found));
-  FindClose(search);
-  return closed;
+    if (!closed) return false;
+  }
+  // A folder that cannot be listed at all is no folder seen to be closed.
+  return listed || GetLastError() == ERROR_NO_MORE_FILES;
 }
