@@ -9,6 +9,7 @@
 #include "completion/install_folder.h"
 #include "security/elevation.h"
 #include "support/base64.h"
+#include "support/file_entry.h"
 #include "support/file_util.h"
 #include "support/process_start.h"
 #include "support/seams.h"
@@ -86,11 +87,23 @@ int RunSetupProgram(HWND dialog, HeldFolder* tempDirectory) {
   AppendFolderArgument(arguments, GetDesktopFolder(folder), folder);
 
   wchar_t setupPath[MAX_PATH];
-  // A path that does not fit is a launch failure of its own, with its own
-  // code: 206 is above 32 and must not read as a started program.
+  // The setup program is started by its own place, read from a handle on it
+  // opened relative to tmp-n, never by a path joined from tmp-n's name. One
+  // whose place cannot be read, or does not fit, is a launch failure of its
+  // own: 206 is above 32 and must not read as a started program.
   int launchResult = ERROR_FILENAME_EXCED_RANGE;
   bool launched = false;
+  HANDLE setup = INVALID_HANDLE_VALUE;
+  DWORD missing = 0;
   if (JoinPath(setupPath, MAX_PATH, tempDirectory->path, L"InstallTalvorn.exe")) {
+    missing = OpenInFolder(tempDirectory, L"InstallTalvorn.exe", FILE_READ_ATTRIBUTES,
+                           kShareAll, FILE_OPEN, FILE_NON_DIRECTORY_FILE, nullptr,
+                           &setup);
+    if (missing != 0) launchResult = static_cast<int>(missing);
+  }
+  bool named = setup != INVALID_HANDLE_VALUE && NameForLoader(setup, setupPath, MAX_PATH);
+  if (setup != INVALID_HANDLE_VALUE) CloseHandle(setup);
+  if (named) {
     // Elevated, it starts in System32, which only administrators can change:
     // a program it runs by a bare name is looked for in its current folder
     // before System32, and the extractor's is the user's (Downloads, say).

@@ -163,8 +163,11 @@ int ExtractFiles(const uint8_t* archive, const HeldFolder& destDir,
     bool raw = IsRawEntryName(entry.name, entry.nameSize);
     try {
       if (raw) {
-        CopyText(zlibLibraryPath, MAX_PATH, target);
         WriteRawData(file, entry.data, entry.fileSize);
+        // The loader gets the written file's own place, read from its
+        // handle, never the path joined here; none, and no library is
+        // loaded ("No zip 100"), where it cannot be read.
+        NameForLoader(file, zlibLibraryPath, MAX_PATH);
       } else {
         unzipFrom(file, entry.data, static_cast<int32_t>(entry.fileSize));
       }

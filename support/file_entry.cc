@@ -152,6 +152,28 @@ bool FinalPath(HANDLE entry, wchar_t* out, size_t cap) {
   return false;
 }
 
+bool NameForLoader(HANDLE entry, wchar_t* out, size_t cap) {
+  wchar_t raw[kRawFinalPathSize];
+  bool named = FinalPath(entry, out, cap);
+  if (!named) {
+    // No drive letter: the system's own name of the volume, which the
+    // loader and CreateProcessW take through the GLOBALROOT link.
+    DWORD n = seams::finalPath(entry, raw, kRawFinalPathSize,
+                               FILE_NAME_NORMALIZED | VOLUME_NAME_NT);
+    named = n > 0 && n < kRawFinalPathSize &&
+            FormatText(out, cap, L"\\\\?\\GLOBALROOT%s", raw);
+  }
+  BY_HANDLE_FILE_INFORMATION held, found;
+  HANDLE check = named ? CreateFileW(out, FILE_READ_ATTRIBUTES, kShareAll, nullptr,
+                                     OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr)
+                       : INVALID_HANDLE_VALUE;
+  named = check != INVALID_HANDLE_VALUE && GetFileInformationByHandle(entry, &held) &&
+          GetFileInformationByHandle(check, &found) && SameEntry(held, found);
+  if (check != INVALID_HANDLE_VALUE) CloseHandle(check);
+  if (!named && cap > 0) out[0] = 0;
+  return named;
+}
+
 DWORD ResolvePath(HANDLE entry, wchar_t* path, size_t cap) {
   wchar_t resolved[kRawFinalPathSize];
   if (!FinalPath(entry, resolved, cap < kRawFinalPathSize ? cap : kRawFinalPathSize)) {

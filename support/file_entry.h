@@ -60,6 +60,13 @@ bool SameEntry(const BY_HANDLE_FILE_INFORMATION& a,
 // or does not fit in cap units.
 bool FinalPath(HANDLE entry, wchar_t* out, size_t cap);
 
+// The name to hand the loader or CreateProcessW for the open file: where it
+// lies, read from its handle (as "C:\...", or where the volume has no drive
+// letter, "\\?\GLOBALROOT\Device\..."), and checked to name that very file.
+// False, with out empty, when no such name can be read or fits in cap
+// units: the file is then not to be loaded or started.
+bool NameForLoader(HANDLE entry, wchar_t* out, size_t cap);
+
 // Replaces path (cap units) with where the open entry really lies, every link
 // followed, unless that differs only in letter case. 0, or why it could not
 // be read; the path then stays as it is.

@@ -47,6 +47,12 @@ TEST_F(ExtractTest, UnpacksNestedEntriesLoggingEachDirectoryFirst) {
   ASSERT_EQ(expected.size() + 1, lines.size());
   EXPECT_EQ(expected, std::vector<std::wstring>(lines.begin() + 1, lines.end()));
   EXPECT_TRUE(boxes.boxes.empty());
+  // The loader's name for the library is read from the written file's
+  // handle: the held folder's path is only a message, whatever it says.
+  ResetZlibForTesting();
+  lstrcpyW(held.path, (scratch / L"message only").c_str());
+  ASSERT_FALSE(Extract(archive).raised);
+  EXPECT_EQ(tmp + L"\\zlib1.dll", std::wstring(zlibLibraryPath));
 }
 
 TEST_F(ExtractTest, AnArchiveWithoutEntriesUnpacksNothing) {

@@ -9,6 +9,7 @@
 #include "support/errors.h"
 #include "support/file_entry.h"
 #include "support/log.h"
+#include "support/seams.h"
 #include "tests/test_support.h"
 
 namespace {
@@ -386,6 +387,27 @@ TEST(EntryTest, ResolvedPathsAndNamesThatLeadElsewhere) {
   EXPECT_EQ(real + L"\\file.txt", resolved);
   EXPECT_FALSE(FinalPath(through, resolved, 10));  // does not fit
   EXPECT_FALSE(LeadsElsewhere(through, (scratch / L"above\\file.txt").c_str()));
+  // What the loader is given is where the file lies, read from its handle;
+  // on a volume without a drive letter, the system's own name through
+  // GLOBALROOT; where neither can be read, nothing.
+  EXPECT_TRUE(NameForLoader(through, resolved, MAX_PATH));
+  EXPECT_EQ(real + L"\\file.txt", resolved);
+  static bool dosNames;
+  for (bool dos : {false, true}) {
+    dosNames = dos;
+    seams::finalPath = [](HANDLE entry, LPWSTR out, DWORD cap, DWORD flags) -> DWORD {
+      if ((flags & VOLUME_NAME_NT) == 0 || !dosNames) return 0;
+      return GetFinalPathNameByHandleW(entry, out, cap, flags);
+    };
+    bool named = NameForLoader(through, resolved, MAX_PATH);
+    seams::finalPath = GetFinalPathNameByHandleW;
+    // Wine opens no GLOBALROOT names: there the file is then not named at
+    // all, as on Windows where the volume cannot be reached by that name.
+    bool global = std::wstring(resolved).rfind(L"\\\\?\\GLOBALROOT\\Device\\", 0) == 0;
+    EXPECT_EQ(named, global) << Narrow(resolved);
+    EXPECT_TRUE(named || resolved[0] == 0) << Narrow(resolved);
+    if (!dos) EXPECT_FALSE(named);
+  }
   CloseHandle(through);
   for (const wchar_t* name : {L"above", L"named.txt"}) {
     HANDLE entry = OpenEntry((scratch / name).c_str(), FILE_READ_ATTRIBUTES, 7);
