@@ -44,15 +44,14 @@ void Release(HeldProgram* program) {
   program->handle = INVALID_HANDLE_VALUE;
 }
 
-// A program whose path cannot be read from its handle is not held: no name
-// but that one may start it.
+// A program whose place cannot be read from its handle (the name the loader
+// and CreateProcessW are given) is not held: no other name may start it.
 void Hold(const HeldFolder& folder, HeldProgram* program, const wchar_t* name,
           ACCESS_MASK extra) {
   if (OpenInFolder(&folder, name, GENERIC_READ | READ_CONTROL | extra,
                    FILE_SHARE_READ, FILE_OPEN, FILE_NON_DIRECTORY_FILE,
                    nullptr, &program->handle) != 0 ||
-      !JoinPath(program->path, MAX_PATH, folder.path, name) ||
-      ResolvePath(program->handle, program->path, MAX_PATH) != 0) {
+      !NameForLoader(program->handle, program->path, MAX_PATH)) {
     Release(program);
   }
 }
