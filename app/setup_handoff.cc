@@ -7,6 +7,7 @@
 #include "completion/complete_install.h"
 #include "completion/delete_tree.h"
 #include "completion/install_folder.h"
+#include "payload/extract.h"
 #include "security/elevation.h"
 #include "support/base64.h"
 #include "support/file_entry.h"
@@ -136,7 +137,7 @@ int RunSetupProgram(HWND dialog, HeldFolder* tempDirectory) {
   // Held from its creation until now, so that nothing outside the run could
   // move it or put anything else in its place, and held on while it is
   // emptied; the removal holds each folder inside again while it empties it.
-  return DeleteHeldDirectoryTree(tempDirectory);
+  return DeleteHeldDirectoryTree(tempDirectory, &TempDirectoryBase());
 }
 
 void ResetHandoffForTesting() { installingSeen = 0; }

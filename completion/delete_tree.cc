@@ -57,8 +57,20 @@ int FileSearchNext(FileSearch* search, const wchar_t* pattern, int index,
   return 1;
 }
 
-int DeleteHeldDirectoryTree(HeldFolder* folder) {
+int DeleteHeldDirectoryTree(HeldFolder* folder, const HeldFolder* parent) {
   const wchar_t* path = folder->path;
+  if (parent != nullptr && IsHeld(*parent)) {
+    const wchar_t* name = path;
+    for (const wchar_t* c = path; *c != 0; ++c) {
+      if (*c == L'\\') name = c + 1;
+    }
+    BY_HANDLE_FILE_INFORMATION info;
+    bool walk = IsHeld(*folder) && !HandleIsLink(folder->handle) &&
+                GetFileInformationByHandle(folder->handle, &info);
+    if (walk) EmptyHeldFolder(*folder, nullptr);
+    ReleaseHeldFolder(folder);
+    return walk && DeleteInFolder(*parent, name, &info) == 0 ? 1 : 0;
+  }
   // The walk runs elevated. A folder that cannot be held, or that is a link
   // itself, is not walked: only the removal below is tried, which takes a
   // link away without following it.

@@ -47,8 +47,10 @@ int DeleteDirectoryTree(const wchar_t* path);
 // The same for a folder the caller holds already (opened with
 // FILE_LIST_DIRECTORY and FILE_READ_ATTRIBUTES on the entry itself): it stays
 // held while it is emptied, and is let go of here. The folder itself is
-// removed only if the name still leads to it then.
-int DeleteHeldDirectoryTree(HeldFolder* held);
+// removed only if the name still leads to it then; with the held folder it
+// was made in, through that folder by its own name there (the last part of
+// its path), never by its path, and only if it is still that folder.
+int DeleteHeldDirectoryTree(HeldFolder* held, const HeldFolder* parent = nullptr);
 
 // Empties a folder the caller holds, through handles relative to it (also
 // for one whose entries others could change until now): each entry is

@@ -21,6 +21,10 @@ HINSTANCE instanceHandle = nullptr;
 
 namespace {
 
+// The protected folder tmp-n went to, held until the process ends: tmp-n is
+// removed through it.
+HeldFolder tempBase;
+
 const wchar_t kEntryFailure[] = L"Error in payload entry";
 
 // The entry's name for a message: its bytes, with anything unprintable shown
@@ -96,9 +100,8 @@ int ExtractPayload(HeldFolder* tempDirectory) {
   OpenExtractionLogIn(folder);
   LogLineA(kBuildDate);
   LogLine(modulePath);
-  HeldFolder place;
-  DWORD error = MakeTempDirectory(folder, L"tmp", &place, tempDirectory);
-  ReleaseHeldFolder(&place);
+  ReleaseHeldFolder(&tempBase);
+  DWORD error = MakeTempDirectory(folder, L"tmp", &tempBase, tempDirectory);
   LogFormat(L"Path=\"%s\" archiveDir=\"%s\"", modulePath, tempDirectory->path);
   if (unresolved != 0) {
     LogFormat(L"Where %s lies could not be read (error %d): the run goes on "
@@ -126,6 +129,10 @@ int ExtractPayload(HeldFolder* tempDirectory) {
                            *tempDirectory, length);
   FreeResource(loaded);
   return count;
+}
+
+const HeldFolder& TempDirectoryBase() {
+  return IsHeld(tempBase) ? tempBase : OwnFolder();
 }
 
 int ExtractFiles(const uint8_t* archive, const HeldFolder& destDir,

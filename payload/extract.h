@@ -21,9 +21,13 @@ extern HINSTANCE instanceHandle;
 // resource is missing. Other failures raise a CException.
 int ExtractPayload(HeldFolder* tempDirectory);
 
+// The held folder tmp-n was made in, for its removal through it: the
+// protected folder, held from its choice on, or the extractor's own.
+const HeldFolder& TempDirectoryBase();
+
 // Unpacks the entries of the area [archive, archive + length) into the held
 // destDir, each entry made relative to it. Unheld (it could not be made),
-// its path is used, and the first entry fails there.
+// nothing is written, and the first entry fails.
 int ExtractFiles(const uint8_t* archive, const HeldFolder& destDir,
                  int32_t length);
 

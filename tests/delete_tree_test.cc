@@ -177,6 +177,27 @@ TEST_F(DeleteTreeTest, PathsLongerThanThe256UnitBuffersGoToo) {
   EXPECT_FALSE(PathExists(folder));
 }
 
+// With the folder tmp-n was made in, tmp-n goes through it, by its name
+// there: its path is only a message, and one that leads somewhere else by
+// now (a link above re-pointed) neither keeps tmp-n nor costs the other
+// folder anything.
+TEST_F(DeleteTreeTest, ATempDirectoryGoesThroughTheFolderItWasMadeIn) {
+  std::wstring base = scratch / L"base";
+  std::wstring other = scratch / L"other";
+  for (const std::wstring& folder : {base, base + L"\\tmp-1", other, other + L"\\tmp-1"}) {
+    CreateDirectoryW(folder.c_str(), nullptr);
+  }
+  WriteBytes(base + L"\\tmp-1\\a.txt", "a");
+  WriteBytes(other + L"\\tmp-1\\keep.txt", "keep");
+  HeldFolder parent = HeldAt(base);
+  HeldFolder tmp = HeldAt(base + L"\\tmp-1");
+  lstrcpyW(tmp.path, (other + L"\\tmp-1").c_str());
+  EXPECT_EQ(1, DeleteHeldDirectoryTree(&tmp, &parent));
+  ReleaseHeldFolder(&parent);
+  EXPECT_FALSE(PathExists(base + L"\\tmp-1"));
+  EXPECT_EQ("keep", ReadBytes(other + L"\\tmp-1\\keep.txt"));
+}
+
 TEST_F(DeleteTreeTest, NothingHappensForAMissingOrAnEmptyPath) {
   EXPECT_EQ(0, DeleteDirectoryTree((scratch / L"missing").c_str()));
   // An empty path would name the root of the current drive: stand at the

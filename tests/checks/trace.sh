@@ -103,8 +103,10 @@ check "the log is made afresh relative to the extractor's held folder" \
          relative | grep -q 'sharing=00000001, create=2'"
 
 # tmp-1 goes through a handle opened on the folder itself (delete access,
-# never a link) and checked to be the one the run made.
-removal=$(grep -nF "name=L\"\\\\??\\\\$tmp\"}" "$trace" |
+# never a link), relative to the folder it was made in, and checked to be
+# the one the run made.
+made_in=$(echo "$made" | sed 's/.*rootdir=\([0-9a-f]*\).*/\1/')
+removal=$(grep -nF 'name=L"tmp-1"}' "$trace" | grep "rootdir=$made_in," |
   grep 'access=00110180, sharing=00000007, create=1' |
   tail -1 | cut -d: -f1)
 disposed=""
