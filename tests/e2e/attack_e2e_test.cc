@@ -148,6 +148,51 @@ INSTANTIATE_TEST_SUITE_P(
       return std::string(info.param.moment);
     });
 
+// The extractor lies in a real folder too deep for its place to be read
+// into the run's buffers, and is started through a short link, which the
+// other program re-points as soon as the log appears. The run may go on only
+// by names read from what it holds: zlib1.dll's own place does not fit, so
+// nothing is loaded, by that name or the link's, and the run stops there,
+// having loaded, started and deleted nothing of the other program's.
+TEST_F(AttackEndToEndTest, ADeepFolderReachedThroughARepointedLinkLoadsNothingElse) {
+  std::wstring deep = folder;
+  for (int i = 0; i < 3; ++i) {
+    deep += L"\\" + std::wstring(80, static_cast<wchar_t>(L'a' + i));
+    ASSERT_TRUE(CreateDirectoryW((L"\\\\?\\" + deep).c_str(), nullptr));
+  }
+  std::wstring attacker = scratch / L"attacker";
+  std::wstring theirs = attacker + L"\\tmp-1\\";
+  for (const std::wstring& made : {attacker, attacker + L"\\tmp-1"}) {
+    CreateDirectoryW(made.c_str(), nullptr);
+  }
+  CopyFileW(TestkitFile(L"Uninstall.exe").c_str(), (theirs + L"InstallTalvorn.exe").c_str(),
+            FALSE);
+  CopyFileW((ProgramFolder() + L"\\marker_dll.dll").c_str(), (theirs + L"zlib1.dll").c_str(),
+            FALSE);
+  WriteBytes(attacker + L"\\TLExtractorLog.txt", "theirs");
+  std::wstring via = scratch / L"via";
+  ASSERT_TRUE(MakeUnixLink(via, deep));
+  std::wstring realFolder = folder;
+  folder = L"\\\\?\\" + deep;  // where the harness puts the exe and reads the log
+  Repointer repointer(via, attacker, [&] {
+    return !ReadLogLines(folder + L"\\TLExtractorLog.txt").empty();
+  });
+  Scenario scenario{L"e2e_demo.exe", "show,wait=300,install", {"Complete=OK"}};
+  scenario.via = via;
+  Outcome run = Start(scenario);
+  EXPECT_TRUE(repointer.Stop());
+  RemoveUnixLink(via);
+  EXPECT_FALSE(PathExists(theirs + L"zlib1.dll.loaded"));
+  EXPECT_EQ(0, StartedFrom(run, attacker));
+  EXPECT_TRUE(run.Events("InstallTalvorn.exe", "start").empty());
+  EXPECT_EQ("theirs", ReadBytes(attacker + L"\\TLExtractorLog.txt"));
+  EXPECT_TRUE(PathExists(theirs + L"InstallTalvorn.exe"));
+  ASSERT_FALSE(run.boxes.empty());
+  EXPECT_EQ("No zip 100", run.boxes[0].text);
+  folder = realFolder;
+  RemoveTree(L"\\\\?\\" + deep.substr(0, folder.size() + 81));
+}
+
 // A link planted under the log's name: the file it points at stays. Wine
 // cannot open such a link as itself, so the log cannot be made, which is
 // reported; the run goes on.
