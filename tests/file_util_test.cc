@@ -113,36 +113,6 @@ TEST_F(FileUtilTest, WriteOrFailRaisesWithItsLabel) {
   EXPECT_EQ(UINT(MB_OK), boxes.boxes[0].flags);
 }
 
-TEST(PathTest, ModulePathIsThisProgram) {
-  wchar_t path[kModulePathSize];
-  GetModulePath(path);
-  wchar_t expected[MAX_PATH];
-  GetModuleFileNameW(nullptr, expected, MAX_PATH);
-  EXPECT_STREQ(expected, path);
-}
-
-TEST(PathTest, SpecialFoldersEndInABackslash) {
-  wchar_t folder[kFolderPathSize];
-  using Getter = bool (*)(wchar_t*);
-  for (Getter get : {static_cast<Getter>(GetDocumentsFolder),
-                     static_cast<Getter>(GetDesktopFolder),
-                     static_cast<Getter>(GetProgramFilesFolder)}) {
-    ASSERT_TRUE(get(folder));
-    size_t n = wcslen(folder);
-    ASSERT_GT(n, 3u);
-    EXPECT_EQ(L'\\', folder[n - 1]);
-    EXPECT_NE(L'\\', folder[n - 2]);
-    EXPECT_TRUE(FolderExists(folder)) << folder;
-  }
-  ASSERT_TRUE(GetProgramsSubfolder(folder, L"Talvorn"));
-  std::wstring programs(folder);
-  EXPECT_EQ(L"\\Talvorn", programs.substr(programs.size() - 8));
-}
-
-}  // namespace
-
-namespace {
-
 // The SID Windows gives the service of that name, derived as Windows derives
 // it, with a hash of this test's own rather than the judge's: S-1-5-80 and
 // the SHA-1 of the name in capitals, UTF-16LE, as five little-endian numbers.

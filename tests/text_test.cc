@@ -115,4 +115,30 @@ TEST(PathTest, JoinPathEmptiesAPathThatDoesNotFit) {
   EXPECT_STREQ(L"", out);
 }
 
+TEST(PathTest, ModulePathIsThisProgram) {
+  wchar_t path[kModulePathSize];
+  GetModulePath(path);
+  wchar_t expected[MAX_PATH];
+  GetModuleFileNameW(nullptr, expected, MAX_PATH);
+  EXPECT_STREQ(expected, path);
+}
+
+TEST(PathTest, SpecialFoldersEndInABackslash) {
+  wchar_t folder[kFolderPathSize];
+  using Getter = bool (*)(wchar_t*);
+  for (Getter get : {static_cast<Getter>(GetDocumentsFolder),
+                     static_cast<Getter>(GetDesktopFolder),
+                     static_cast<Getter>(GetProgramFilesFolder)}) {
+    ASSERT_TRUE(get(folder));
+    size_t n = wcslen(folder);
+    ASSERT_GT(n, 3u);
+    EXPECT_EQ(L'\\', folder[n - 1]);
+    EXPECT_NE(L'\\', folder[n - 2]);
+    EXPECT_TRUE(FolderExists(folder)) << folder;
+  }
+  ASSERT_TRUE(GetProgramsSubfolder(folder, L"Talvorn"));
+  std::wstring programs(folder);
+  EXPECT_EQ(L"\\Talvorn", programs.substr(programs.size() - 8));
+}
+
 }  // namespace
