@@ -19,7 +19,7 @@ namespace {
 // A program held from before the question until it has been started:
 // readable, with neither writes nor deletion shared, opened as itself
 // relative to the folder the search holds. Its path, which starts it, is
-// where that handle lies (unless that differs only in letter case).
+// the name the loader is given for that handle (NameForLoader).
 struct HeldProgram {
   HANDLE handle;
   wchar_t path[MAX_PATH];
@@ -98,10 +98,11 @@ bool FromHandOffFile(const HeldFolder& tempDirectory, Found* found) {
   // A path that does not fit the buffer is passed over like any other that
   // names no file.
   bool fits = CopyText(folder, MAX_PATH, named);
-  CutLastComponent(folder);
+  CutToFolder(folder, MAX_PATH, false);
+  // Where the name begins: after the folder's final backslash, which a root
+  // keeps.
   int cut = lstrlenW(folder);
-  // "C:" alone would name the drive's current directory, not its root.
-  if (cut == 2) AppendBackslash(folder, MAX_PATH);
+  if (cut > 0 && folder[cut - 1] == L'\\') --cut;
   bool stops = fits && named[cut] == L'\\' &&
                FindInNamed(found, folder, named + cut + 1);
   std::free(text);

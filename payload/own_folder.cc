@@ -23,20 +23,6 @@ DWORD Resolve(HeldFolder* folder, const wchar_t* path) {
   return error;
 }
 
-// The folder of a file's path, to be opened with its final backslash where
-// that names a root: "E:" alone names the drive's current folder, and the
-// system's name of a volume ("\Device\HarddiskVolume3") the volume rather
-// than its root folder. The system's names keep it always (a folder opens
-// with one as without); a share's root ("\\server\share") wants it too.
-void CutToFolder(wchar_t* path, size_t cap, bool systemName) {
-  CutLastComponent(path);
-  int slashes = 0;
-  for (const wchar_t* c = path; *c != 0; ++c) slashes += *c == L'\\';
-  bool share = path[0] == L'\\' && path[1] == L'\\' && slashes == 3;
-  bool drive = lstrlenW(path) == 2 && path[1] == L':';
-  if (systemName || share || drive) AppendBackslash(path, cap);
-}
-
 // The folder of the mapped image by the system's own name for it, which on
 // Windows is the file's real place ("\Device\HarddiskVolume3\...").
 bool HoldImageFolder(HeldFolder* folder) {

@@ -90,7 +90,7 @@ DWORD MakeTempDirectory(const HeldFolder& extractorFolder, const wchar_t* stem,
     ReleaseHeldFolder(place);
     inSystemTemp = false;
   }
-  if (!inSystemTemp && !HoldOwnFolder(place)) FailA("Can't create tmp directory");
+  if (!inSystemTemp && !HoldProtectedFolder(place)) FailA("Can't create tmp directory");
   LogFormat(L"Temporary directory goes to %s: the extractor's folder %s %s",
             place->path, extractorFolder.path, why);
   return inSystemTemp ? 0 : CreateTempDirectory(*place, stem, made);

@@ -3,7 +3,6 @@
 #include "support/file_entry.h"
 #include "support/folder_listing.h"
 #include "support/seams.h"
-#include "support/text.h"
 
 namespace {
 

@@ -126,7 +126,7 @@ bool HoldSystemTemp(HeldFolder* place) {
   return held;
 }
 
-bool HoldOwnFolder(HeldFolder* place) {
+bool HoldProtectedFolder(HeldFolder* place) {
   InitHeldFolder(place);
   wchar_t data[MAX_PATH];
   HeldFolder parent;

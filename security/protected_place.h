@@ -30,7 +30,7 @@ bool HoldSystemTemp(HeldFolder* place);
 
 // The folder in the machine's application data folder held in *place: true.
 // False, with the reason logged, when none can be used.
-bool HoldOwnFolder(HeldFolder* place);
+bool HoldProtectedFolder(HeldFolder* place);
 
 // Logs "Protected folder <path> is not used: <why>".
 void LogPlaceRefused(const wchar_t* path, const wchar_t* why);

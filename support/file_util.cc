@@ -86,6 +86,17 @@ void CutLastComponent(wchar_t* path) {
   }
 }
 
+void CutToFolder(wchar_t* path, size_t cap, bool systemName) {
+  CutLastComponent(path);
+  int n = 0;
+  int slashes = 0;
+  for (; path[n] != 0; ++n) slashes += path[n] == L'\\';
+  // A full path with a backslash second is a share's ("\\server\share").
+  bool share = n > 2 && path[1] == L'\\' && slashes == 3;
+  bool drive = n == 2 && path[1] == L':';
+  if (systemName || share || drive) AppendBackslash(path, cap);
+}
+
 void GetModulePath(wchar_t* buffer) {
   DWORD n = GetModuleFileNameW(nullptr, buffer, kModulePathSize);
   // n == size means the platform cut the path (and older systems leave it

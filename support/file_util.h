@@ -42,6 +42,14 @@ bool AppendBackslash(wchar_t* path, size_t cap);
 // Cuts at the last backslash after index 0: C:\dir\x.exe becomes C:\dir.
 void CutLastComponent(wchar_t* path);
 
+// The folder of a file's path (cap units), to be opened: cut as above, and
+// with its final backslash where that names a root. "E:" alone names the
+// drive's current folder, and the system's name of a volume
+// ("\Device\HarddiskVolume3", given with systemName) the volume rather than
+// its root folder; a share's root ("\\server\share") wants one too. The
+// system's names keep it always: a folder opens with one as without.
+void CutToFolder(wchar_t* path, size_t cap, bool systemName);
+
 // The extractor's own path, or the empty string when the platform gives none
 // or the path does not fit in kModulePathSize units.
 void GetModulePath(wchar_t* buffer);

@@ -33,10 +33,6 @@ int ShellExecuteCode(DWORD error) {
                                    : SE_ERR_ACCESSDENIED;
 }
 
-}  // namespace
-
-namespace {
-
 // CreateProcessW, with the parent as the new process's where there is one.
 DWORD Create(const wchar_t* app, wchar_t* commandLine, const wchar_t* folder,
              HANDLE parent) {

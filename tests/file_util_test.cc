@@ -376,7 +376,9 @@ TEST(EntryTest, ResolvedPathsAndNamesThatLeadElsewhere) {
     bool global = std::wstring(resolved).rfind(L"\\\\?\\GLOBALROOT\\Device\\", 0) == 0;
     EXPECT_EQ(named, global) << Narrow(resolved);
     EXPECT_TRUE(named || resolved[0] == 0) << Narrow(resolved);
-    if (!dos) EXPECT_FALSE(named);
+    if (!dos) {
+      EXPECT_FALSE(named);
+    }
   }
   CloseHandle(through);
   for (const wchar_t* name : {L"above", L"named.txt"}) {
