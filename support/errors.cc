@@ -1,17 +1,10 @@
 #include "support/errors.h"
 
-#include <new>
-
-#include "support/file_util.h"
 #include "support/log.h"
 #include "support/seams.h"
 #include "support/text.h"
 
 int errorShown = 0;
-CException* lastRaised = nullptr;
-
-CException::~CException() = default;
-
 namespace {
 
 const size_t kCodeMessageSize = 300;
@@ -83,47 +76,8 @@ void ShowFailureA(const char* text) {
   seams::messageBoxA(nullptr, text, "Error", MB_OK);
 }
 
-void RaiseCException(int code) {
-  delete lastRaised;
-  // Without memory the pointer is null; the catch sites never look at it.
-  lastRaised = new (std::nothrow) CException(code);
-  throw lastRaised;
-}
-
-void Require(const void* value, const char* label) {
-  if (value == nullptr) FailA(label);
-}
-
-void FailA(const char* label) {
-  char message[kMessageSize];
-  FormatText(message, kMessageSize, "%s Error=%d", label, -1);
-  ShowFailureA(message);
-  RaiseCException(-1);
-}
-
-void FailFormatA(const char* format, const char* value) {
-  char message[kMessageSize];
-  FormatText(message, kMessageSize, format, value);
-  ShowFailureA(message);
-  RaiseCException(-1);
-}
-
-void Fail(const wchar_t* label, const wchar_t* text, int code) {
-  wchar_t message[kMessageSize];
-  FormatText(message, kMessageSize, L"%s %s Error=%d", label, text, code);
-  ShowFailure(message);
-  RaiseCException(code);
-}
-
 void ResetErrorsForTesting() {
   errorShown = 0;
   delete lastRaised;
   lastRaised = nullptr;
-}
-
-// Here rather than with the other file operations: what raises lives with
-// the raising, and the file operations are built without exception tables.
-void WriteOrFail(const void* buffer, uint32_t length, HANDLE file,
-                 const char* label) {
-  if (!WriteAll(file, buffer, length)) FailFormatA("Error writing %s", label);
 }

@@ -3,7 +3,8 @@
 //    set so the log stays on disk; the caller goes on.
 //  - report and raise: logged, shown without an icon, then a CException
 //    pointer is thrown; the progress dialog's work sequence catches it.
-// 8-bit twins carry the suffix A.
+// 8-bit twins carry the suffix A. The raising lives in raising.cc, the only
+// part built with exception tables.
 #pragma once
 
 class CException {
