@@ -56,16 +56,26 @@ void Hold(const HeldFolder& folder, HeldProgram* program, const wchar_t* name,
   }
 }
 
+// Whether the held program is not the entry of that name in the folder: a
+// link, or (Wine opens a link to a file as its target) named elsewhere.
+bool LeadsOut(const HeldFolder& folder, const wchar_t* name, const HeldProgram& program) {
+  return HandleIsLink(program.handle) || !IsNamedIn(folder.handle, name, program.handle);
+}
+
 // Holds the application name in the held folder, and its launcher beside
-// it; false when the application is not there.
+// it; false when the application is not there. A launcher that leads
+// elsewhere is let go: started, it would be what it leads to, and its
+// deletion would reach that too. The application is then started directly.
 bool FindIn(Found* found, const HeldFolder* folder, const wchar_t* name) {
   found->folder = folder;
   Hold(*folder, &found->app, name, 0);
   if (!Held(found->app)) return false;
-  // Wine opens a link to a file as its target, which its name then tells.
-  found->elsewhere = HandleIsLink(found->app.handle) ||
-                     !IsNamedIn(folder->handle, name, found->app.handle);
+  found->elsewhere = LeadsOut(*folder, name, found->app);
   Hold(*folder, &found->launcher, kLauncherName, DELETE | FILE_WRITE_ATTRIBUTES);
+  if (Held(found->launcher) && LeadsOut(*folder, kLauncherName, found->launcher)) {
+    LogFormat(L"%s\\%s is not used: it leads elsewhere", folder->path, kLauncherName);
+    Release(&found->launcher);
+  }
   return true;
 }
 

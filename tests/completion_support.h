@@ -110,7 +110,7 @@ class CompletionTest : public ExtractorTest {
   }
   // The parent process of every program that recorded its start since the
   // last call, once as many as expected have (for at most ten seconds), each
-  // waited for until it has ended.
+  // waited for until it has ended; their records are kept in started.
   std::vector<DWORD> StartedParents(size_t expected = 0) {
     std::wstring records = scratch / L"records.txt";
     std::vector<size_t> starts;
@@ -126,6 +126,7 @@ class CompletionTest : public ExtractorTest {
       Sleep(50);
     }
     DeleteFileW(records.c_str());
+    started = text;
     std::vector<DWORD> parents;
     for (size_t at : starts) {
       parents.push_back(std::stoul(text.substr(text.find("\tparent=", at) + 8)));
@@ -144,6 +145,7 @@ class CompletionTest : public ExtractorTest {
     return shell;
   }
   std::wstring tempDirectory;
+  std::string started;
   HeldFolder tmp;
   FakeClock clock;  // the launcher's one-second wait
 };

@@ -130,13 +130,16 @@ TEST_F(CompletionTest, OnlyWhatAdministratorsControlStartsElevated) {
     Parent parent;          // of what started
     bool shellIsSystem = false;
     const wchar_t* beside = nullptr;  // a user's file beside the application
-    bool linked = false;    // the application's name a link to a copy elsewhere
+    const wchar_t* linked = nullptr;  // a name made a link to a copy elsewhere
   } cases[] = {
       {L"Program Files, administrators'", L"BA", nullptr, L"", kThisProcess},
       {L"Program Files, administrators', a user's library beside it", L"BA", nullptr,
        L"Started \"" + launcher + asUser, kShell, false, L"helper.dll"},
       {L"Program Files, administrators', the application a link", L"BA", nullptr,
-       L"Started \"" + launcher + asUser, kShell, false, nullptr, true},
+       L"Started \"" + launcher + asUser, kShell, false, nullptr, L"Talvorn Server.exe"},
+      {L"Program Files, administrators', the launcher a link", L"BA", nullptr,
+       launcher + L" is not used: it leads elsewhere", kThisProcess, false, nullptr,
+       L"Launcher.exe"},
       {L"Program Files, a user's, with an OWNER RIGHTS ACE", kUser, nullptr,
        L"Started \"" + launcher + asUser, kShell},
       {L"Program Files, as Wine shows it", L"", nullptr,
@@ -171,11 +174,11 @@ TEST_F(CompletionTest, OnlyWhatAdministratorsControlStartsElevated) {
       if (c.beside != nullptr) {
         WriteBytes(ProgramFilesInstall() + L"\\" + c.beside, "a user's");
       }
-      if (c.linked) {
-        std::wstring elsewhere = InstallPrograms(scratch / L"elsewhere");
-        std::wstring app = ProgramFilesInstall() + L"\\Talvorn Server.exe";
-        DeleteFileW(app.c_str());
-        ASSERT_TRUE(MakeUnixLink(app, elsewhere));
+      if (c.linked != nullptr) {
+        InstallPrograms(scratch / L"elsewhere");
+        std::wstring name = ProgramFilesInstall() + L"\\" + c.linked;
+        DeleteFileW(name.c_str());
+        ASSERT_TRUE(MakeUnixLink(name, scratch / L"elsewhere" + L"\\" + c.linked));
       }
     } else {
       boxes.QueueAnswer(IDOK);
@@ -196,7 +199,15 @@ TEST_F(CompletionTest, OnlyWhatAdministratorsControlStartsElevated) {
       EXPECT_EQ(c.line, after.back());
     }
     std::vector<DWORD> parents = StartedParents(c.parent == kNone ? 0 : 1);
-    if (c.linked) RemoveUnixLink(ProgramFilesInstall() + L"\\Talvorn Server.exe");
+    if (c.linked != nullptr) {
+      // What a link leads to is never deleted, and a launcher that is one
+      // never started.
+      EXPECT_TRUE(PathExists(scratch / L"elsewhere" + L"\\" + c.linked));
+      if (c.linked == std::wstring(kLauncherName)) {
+        EXPECT_EQ(std::string::npos, started.find("prog=Launcher.exe"));
+      }
+      RemoveUnixLink(ProgramFilesInstall() + L"\\" + c.linked);
+    }
     if (c.parent == kNone) {
       EXPECT_TRUE(parents.empty());
     } else {
