@@ -2,7 +2,7 @@
 
 #include "app/setup_handoff.h"
 #include "app/window_level.h"
-#include "security/folder_security.h"
+#include "security/elevation.h"
 #include "security/object_security.h"
 
 namespace {

@@ -2,7 +2,6 @@
 
 #include <initializer_list>
 
-#include "security/folder_security.h"
 #include "support/seams.h"
 
 namespace {
@@ -30,6 +29,34 @@ bool IsServiceAccount(HANDLE process) {
 }
 
 }  // namespace
+
+bool TokenIsAdministrator(HANDLE token) {
+  BYTE administrators[SECURITY_MAX_SID_SIZE];
+  DWORD sidSize = sizeof administrators;
+  if (!CreateWellKnownSid(WinBuiltinAdministratorsSid, nullptr, administrators,
+                          &sidSize)) {
+    return false;
+  }
+  DWORD size = 0;
+  GetTokenInformation(token, TokenGroups, nullptr, 0, &size);
+  if (size == 0) return false;
+  HANDLE heap = GetProcessHeap();
+  auto* groups = static_cast<TOKEN_GROUPS*>(HeapAlloc(heap, 0, size));
+  if (groups == nullptr) return false;
+  bool enabled = false;
+  if (GetTokenInformation(token, TokenGroups, groups, size, &size)) {
+    for (DWORD i = 0; i < groups->GroupCount; ++i) {
+      const SID_AND_ATTRIBUTES& group = groups->Groups[i];
+      if (EqualSid(group.Sid, administrators) &&
+          (group.Attributes & SE_GROUP_ENABLED) != 0 &&
+          (group.Attributes & SE_GROUP_USE_FOR_DENY_ONLY) == 0) {
+        enabled = true;
+      }
+    }
+  }
+  HeapFree(heap, 0, groups);
+  return enabled;
+}
 
 bool RunIsElevated() {
   // The token the run acts with: a thread's own, where it has one.

@@ -6,6 +6,10 @@
 
 #include <windows.h>
 
+// True when the token holds the Administrators group enabled (not only for
+// deny, as a filtered token of an administrator does): the run is elevated.
+bool TokenIsAdministrator(HANDLE token);
+
 // True when the token the run acts with (this thread's, where it has one, or
 // this process's) holds Administrators enabled.
 bool RunIsElevated();

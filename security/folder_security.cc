@@ -61,30 +61,6 @@ bool Build(const Grant* grants, int count, PSID owner, FolderSecurity* security)
 
 }  // namespace
 
-bool TokenIsAdministrator(HANDLE token) {
-  Sid administrators;
-  if (!WellKnownSid(WinBuiltinAdministratorsSid, &administrators)) return false;
-  DWORD size = 0;
-  GetTokenInformation(token, TokenGroups, nullptr, 0, &size);
-  if (size == 0) return false;
-  HANDLE heap = GetProcessHeap();
-  auto* groups = static_cast<TOKEN_GROUPS*>(HeapAlloc(heap, 0, size));
-  if (groups == nullptr) return false;
-  bool enabled = false;
-  if (GetTokenInformation(token, TokenGroups, groups, size, &size)) {
-    for (DWORD i = 0; i < groups->GroupCount; ++i) {
-      const SID_AND_ATTRIBUTES& group = groups->Groups[i];
-      if (EqualSid(group.Sid, administrators.bytes) &&
-          (group.Attributes & SE_GROUP_ENABLED) != 0 &&
-          (group.Attributes & SE_GROUP_USE_FOR_DENY_ONLY) == 0) {
-        enabled = true;
-      }
-    }
-  }
-  HeapFree(heap, 0, groups);
-  return enabled;
-}
-
 bool ReadTokenUser(HANDLE token, TokenUserRecord* user) {
   DWORD size = sizeof *user;
   return GetTokenInformation(token, TokenUser, user, size, &size) != FALSE;

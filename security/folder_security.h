@@ -28,10 +28,6 @@ union TokenUserRecord {
 // Reads it from a token opened with TOKEN_QUERY.
 bool ReadTokenUser(HANDLE token, TokenUserRecord* user);
 
-// True when the token holds the Administrators group enabled (not only for
-// deny, as a filtered token of an administrator does): the run is elevated.
-bool TokenIsAdministrator(HANDLE token);
-
 // tmp-n's, from the token (opened with TOKEN_QUERY). Elevated: full control
 // for SYSTEM and Administrators and nobody else, owner Administrators, and an
 // OWNER RIGHTS ACE that leaves whoever comes to own a file inside (the setup

@@ -1,5 +1,6 @@
 #include "security/object_security.h"
 
+#include "security/elevation.h"
 #include "security/folder_security.h"
 
 bool BuildObjectSecurity(HANDLE token, DWORD rights, ObjectSecurity* security) {

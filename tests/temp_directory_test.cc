@@ -8,6 +8,7 @@
 
 #include "payload/extract.h"
 #include "payload/own_folder.h"
+#include "security/elevation.h"
 #include "security/folder_security.h"
 #include "support/errors.h"
 #include "support/file_entry.h"
