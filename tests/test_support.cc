@@ -134,7 +134,6 @@ void RemoveTree(const std::wstring& path) {
   if (!folder || !RemoveDirectoryW(path.c_str())) DeleteFileW(path.c_str());
 }
 
-namespace {
 std::wstring UnixName(const std::wstring& path) {
   using UnixNameFn = char*(CDECL*)(const wchar_t*);
   auto unixName = reinterpret_cast<UnixNameFn>(reinterpret_cast<void*>(
@@ -145,7 +144,6 @@ std::wstring UnixName(const std::wstring& path) {
   HeapFree(GetProcessHeap(), 0, name);
   return wide;
 }
-}  // namespace
 
 bool StartProcess(std::wstring command, const wchar_t* directory,
                   PROCESS_INFORMATION* process) {
@@ -162,8 +160,6 @@ bool StartProcess(std::wstring command, const wchar_t* directory,
   return false;
 }
 
-// Wine starts a host program named by its Unix path, but its handle does not
-// follow that program: the command is done once `done` says so (within 10 s).
 bool RunHostCommand(const std::wstring& command, const std::function<bool()>& done) {
   PROCESS_INFORMATION process = {};
   if (!StartProcess(command, nullptr, &process)) return false;

@@ -85,6 +85,11 @@ void RemoveTree(const std::wstring& path);  // a link itself, never through it
 // Each refusal is printed with its error.
 bool StartProcess(std::wstring command, const wchar_t* directory,
                   PROCESS_INFORMATION* process);
+// The host's name of a Windows path, or empty.
+std::wstring UnixName(const std::wstring& path);
+// Wine starts a host program named by its Unix path, but its handle does not
+// follow that program: the command is done once `done` says so (within 10 s).
+bool RunHostCommand(const std::wstring& command, const std::function<bool()>& done);
 // A Unix symbolic link at link to target (Windows paths), made by the host's
 // ln: Wine can make none through Win32. Win32 then sees a link to a folder
 // as a reparse point, and one to a file as that file.

@@ -1,14 +1,21 @@
 // Whole runs with another program of the same machine working against the
 // elevated extractor: a link above the extractor re-pointed while it runs, a
-// log name planted as a link, and a fixed install folder prepared
-// beforehand. Each run ends as a normal one would, and nothing the other
-// program put anywhere is written, loaded or started.
+// log name planted as a link, tmp-1's name taken once it could not be made,
+// and a fixed install folder prepared beforehand. Each run ends as a normal
+// one would or stops, and nothing the other program put anywhere is written,
+// loaded or started.
 #include "tests/e2e/e2e_support.h"
 
 #include <algorithm>
 #include <atomic>
+#include <filesystem>
 #include <functional>
 #include <thread>
+
+#include <shlobj.h>
+
+#include "support/file_entry.h"
+#include "support/file_util.h"
 
 namespace {
 
@@ -35,6 +42,36 @@ class Repointer {
   std::atomic<bool> stop_{false};
   std::atomic<bool> repointed_{false};
   std::thread thread_;
+};
+
+// A tmpfs of few inodes mounted over a folder while alive. What the folder
+// held is hidden meanwhile, which tells when the host's mount and unmount are
+// done; refusedMark is made where no mount is allowed.
+class SmallVolume {
+ public:
+  SmallVolume(const std::wstring& at, const std::wstring& refusedMark)
+      : unix_(UnixName(at)), underneath_(at + L"\\underneath") {
+    WriteBytes(underneath_, "");
+    mounted_ = !unix_.empty() &&
+               RunHostCommand(L"/bin/sh -c \"/bin/mount -t tmpfs -o size=64m,nr_inodes=32 "
+                              L"tmpfs '" + unix_ + L"' || : >'" + UnixName(refusedMark) +
+                              L"'\"",
+                              [&] {
+                                return !PathExists(underneath_) || PathExists(refusedMark);
+                              }) &&
+               !PathExists(underneath_);
+  }
+  ~SmallVolume() {
+    if (!mounted_) return;
+    RunHostCommand(L"/bin/sh -c \"/bin/umount '" + unix_ + L"' || /bin/umount -l '" +
+                       unix_ + L"'\"",
+                   [&] { return PathExists(underneath_); });
+  }
+  bool mounted() const { return mounted_; }
+
+ private:
+  std::wstring unix_, underneath_;
+  bool mounted_ = false;
 };
 
 class AttackEndToEndTest : public EndToEndTest {
@@ -211,6 +248,77 @@ TEST_F(AttackEndToEndTest, ALogNamePlantedAsALinkLeavesItsTargetAlone) {
   EXPECT_EQ("precious", ReadBytes(precious));
   EXPECT_FALSE(run.tmpLeft);
   RemoveUnixLink(folder + L"\\TLExtractorLog.txt");
+}
+
+// tmp-1 cannot be made beside the extractor: its folder's volume has no inode
+// left. As soon as the log goes past the extractor's path (tmp-1 was tried),
+// the other program frees inodes and takes the name with a link to a folder
+// of its own. Nothing is unpacked by name: the run goes to the protected
+// folder, which Wine, keeping no descriptors, never lets pass, so it stops
+// there, and nothing of the other program's is loaded, started or written.
+TEST_F(AttackEndToEndTest, ATmpNameTakenOnceItCouldNotBeMadeGetsNothing) {
+  ScratchFolder other;
+  std::wstring theirs = other / L"theirs";
+  CreateDirectoryW(theirs.c_str(), nullptr);
+  CopyFileW(TestkitFile(L"Uninstall.exe").c_str(), (theirs + L"\\InstallTalvorn.exe").c_str(),
+            FALSE);
+  CopyFileW((ProgramFolder() + L"\\marker_dll.dll").c_str(),
+            (theirs + L"\\zlib1.dll").c_str(), FALSE);
+  WriteBytes(theirs + L"\\Licence.txt", "theirs");
+  auto listing = [&] {
+    std::map<std::wstring, std::string> files;
+    for (const auto& entry : std::filesystem::directory_iterator(theirs)) {
+      files[entry.path().filename().wstring()] = ReadBytes(entry.path().wstring());
+    }
+    return files;
+  };
+  const std::map<std::wstring, std::string> before = listing();
+
+  // The whole scratch folder, so that the log's hard link can be made.
+  SmallVolume volume(scratch.path(), other / L"refused");
+  if (!volume.mounted()) {
+    GTEST_SKIP() << "no tmpfs can be mounted here: it needs root with CAP_SYS_ADMIN";
+  }
+  CreateDirectoryW(folder.c_str(), nullptr);
+  HANDLE held = CreateFileW(folder.c_str(), FILE_READ_ATTRIBUTES, 7, nullptr, OPEN_EXISTING,
+                            FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  bool tried = VolumeIsLocalWithAcls(held);  // else tmp-1 is never tried beside it
+  CloseHandle(held);
+  ASSERT_TRUE(tried);
+  std::vector<std::wstring> fillers;
+  for (int i = 0; i < 100; ++i) {
+    std::wstring filler = scratch / (L"filler-" + std::to_wstring(i));
+    HANDLE made = CreateFileW(filler.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0,
+                              nullptr);
+    if (made == INVALID_HANDLE_VALUE) break;
+    CloseHandle(made);
+    fillers.push_back(filler);
+  }
+  // Room for the exe, the robot's boxes and the log; none for tmp-1.
+  ASSERT_GT(fillers.size(), 3u);
+  for (int i = 0; i < 3; ++i, fillers.pop_back()) DeleteFileW(fillers.back().c_str());
+
+  Repointer taker(folder + L"\\tmp-1", theirs, [&] {
+    if (ReadLogLines(folder + L"\\TLExtractorLog.txt").size() <= 3) return false;
+    for (const std::wstring& filler : fillers) DeleteFileW(filler.c_str());
+    return true;
+  });
+  Outcome run = Start({L"e2e_demo.exe", "show,wait=300,install", {"Complete=OK"}});
+  EXPECT_TRUE(taker.Stop());
+
+  EXPECT_EQ((std::vector<Box>{{"Error", "Can't create tmp directory Error=-1", "OK", "none"}}),
+            run.boxes);
+  EXPECT_TRUE(run.records.empty());  // nothing started
+  EXPECT_EQ(before, listing());      // no zlib1.dll.loaded either
+  wchar_t data[kFolderPathSize];
+  ASSERT_TRUE(GetSpecialFolder(data, CSIDL_COMMON_APPDATA));
+  ASSERT_LE(3u, run.log.size());
+  EXPECT_EQ((std::vector<std::wstring>{
+                L"Protected folder " + std::wstring(data) +
+                    L"Talvorn Extractor is not used: others can move or re-permission "
+                    L"what is in a folder above it",
+                L"Can't create tmp directory Error=-1"}),
+            std::vector<std::wstring>(run.log.begin() + 3, run.log.end()));
 }
 
 // C:\Talvorn made beforehand by someone else: as a link to a folder of
