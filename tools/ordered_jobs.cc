@@ -42,24 +42,7 @@ class Pool {
   void TakeAll(const ProgressSink& progress) {
     PackProgress reported;
     for (size_t next = 0; next < jobs_.count; ++next) {
-      Slot slot;
-      {
-        std::unique_lock<std::mutex> lock(mutex_);
-        for (;;) {
-          finished_.wait(lock, [&] {
-            return slots_[next].ready || (progress && progress_.entries != reported.entries);
-          });
-          if (progress && progress_.entries != reported.entries) {
-            reported = progress_;
-            lock.unlock();
-            progress(reported);
-            lock.lock();
-          }
-          if (slots_[next].ready) break;
-        }
-        slot = std::move(slots_[next]);
-        slots_[next] = Slot();
-      }
+      Slot slot = WaitFor(next, progress, &reported);
       if (slot.error) std::rethrow_exception(slot.error);
       jobs_.take(next, std::move(slot.result));
       {
@@ -68,14 +51,27 @@ class Pool {
       }
       startable_.notify_all();
     }
-    if (!progress) return;
-    std::unique_lock<std::mutex> lock(mutex_);
-    const PackProgress last = progress_;
-    lock.unlock();
-    if (last.entries != reported.entries) progress(last);
   }
 
  private:
+  // Job next's slot once it is ready, every job done by then reported: the
+  // last job's slot comes with the totals.
+  Slot WaitFor(size_t next, const ProgressSink& progress, PackProgress* reported) {
+    std::unique_lock<std::mutex> lock(mutex_);
+    const auto unreported = [&] { return progress && progress_.entries != reported->entries; };
+    for (;;) {
+      finished_.wait(lock, [&] { return slots_[next].ready || unreported(); });
+      if (!unreported()) break;
+      *reported = progress_;
+      lock.unlock();
+      progress(*reported);
+      lock.lock();
+    }
+    Slot slot = std::move(slots_[next]);
+    slots_[next] = Slot();
+    return slot;
+  }
+
   void Work() {
     for (;;) {
       size_t index;
