@@ -11,6 +11,7 @@
 #include "tools/archive_check.h"
 #include "tools/name_text.h"
 #include "tools/pack_error.h"
+#include "tools/payload_file.h"
 
 namespace {
 
@@ -48,6 +49,25 @@ Bytes MakeStream(const uint8_t* data, size_t size, int level) {
   // The bound always suffices, so 0 cannot happen short of a broken library.
   if (made == 0) throw PackError("libdeflate made no stream");
   stream.resize(made);
+  return stream;
+}
+
+Bytes ReadEntryFile(const std::filesystem::path& path, const std::string& name) {
+  Bytes content;
+  switch (ReadAllBytes(path, &content)) {
+    case ReadResult::kCannotOpen: throw PackError(Quoted(name) + ": cannot be opened");
+    case ReadResult::kCannotRead: throw PackError(Quoted(name) + ": cannot be read");
+    case ReadResult::kRead: break;
+  }
+  return content;
+}
+
+Bytes EntryStream(const std::filesystem::path& path, const std::string& name, uint64_t size,
+                  int level) {
+  if (size > kWholeEntryLimit) return StreamFile(path, name, std::min(level, kMaxZlibLevel));
+  const Bytes content = ReadEntryFile(path, name);
+  Bytes stream = MakeStream(content.data(), content.size(), level);
+  CheckStream(stream, content.data(), content.size(), name);
   return stream;
 }
 

@@ -18,6 +18,16 @@ const int kMaxLevel = 12;
 // level 9 or at a lower level asked for.
 const uint64_t kWholeEntryLimit = uint64_t{128} << 20;
 
+// The whole file of an entry; PackError naming the entry when it cannot be
+// opened or read.
+Bytes ReadEntryFile(const std::filesystem::path& path, const std::string& name);
+
+// The stream an entry's file of size bytes is stored as, checked by
+// CheckStream: made whole by MakeStream, or above kWholeEntryLimit by
+// StreamFile at level (at most 9).
+Bytes EntryStream(const std::filesystem::path& path, const std::string& name, uint64_t size,
+                  int level);
+
 // The stream of content, whole in memory.
 Bytes MakeStream(const uint8_t* data, size_t size, int level);
 

@@ -8,7 +8,6 @@
 #include "payload/archive.h"
 #include "tools/archive_check.h"
 #include "tools/name_text.h"
-#include "tools/payload_file.h"
 
 namespace fs = std::filesystem;
 
@@ -70,16 +69,6 @@ void CheckCaseClashes(const std::vector<PackItem>& items) {
 bool IsRaw(const PackItem& item) {
   return IsRawEntryName(reinterpret_cast<const uint8_t*>(item.name.data()),
                         static_cast<uint32_t>(item.name.size()));
-}
-
-Bytes ReadWhole(const PackItem& item) {
-  Bytes content;
-  switch (ReadAllBytes(item.path, &content)) {
-    case ReadResult::kCannotOpen: throw PackError(Quoted(item.name) + ": cannot be opened");
-    case ReadResult::kCannotRead: throw PackError(Quoted(item.name) + ": cannot be read");
-    case ReadResult::kRead: break;
-  }
-  return content;
 }
 
 }  // namespace
@@ -161,7 +150,7 @@ Bytes PackItems(const std::vector<PackItem>& items, const PackOptions& options) 
   std::map<size_t, Bytes> libraries;
   for (size_t i = 0; i < items.size(); ++i) {
     if (!IsRaw(items[i])) continue;
-    Bytes content = ReadWhole(items[i]);
+    Bytes content = ReadEntryFile(items[i].path, items[i].name);
     std::string problem = CheckZlibLibrary(content.data(), content.size(), options.machine);
     if (!problem.empty()) throw PackError(Quoted(items[i].name) + ": " + problem);
     libraries.emplace(i, std::move(content));
@@ -176,16 +165,10 @@ Bytes PackItems(const std::vector<PackItem>& items, const PackOptions& options) 
   jobs.count = items.size();
   jobs.size = [&](size_t i) { return items[i].size; };
   jobs.run = [&](size_t i) {
-    const PackItem& item = items[i];
+    // Each job runs once, so the library's bytes can move into the archive.
     auto library = libraries.find(i);
-    if (library != libraries.end()) return library->second;
-    if (item.size > kWholeEntryLimit) {
-      return StreamFile(item.path, item.name, std::min(options.level, kMaxZlibLevel));
-    }
-    Bytes content = ReadWhole(item);
-    Bytes stream = MakeStream(content.data(), content.size(), options.level);
-    CheckStream(stream, content.data(), content.size(), item.name);
-    return stream;
+    if (library != libraries.end()) return std::move(library->second);
+    return EntryStream(items[i].path, items[i].name, items[i].size, options.level);
   };
   jobs.take = [&](size_t i, Bytes&& data) {
     writer.AppendEntry(static_cast<uint32_t>(data.size()), items[i].name, data);
