@@ -106,8 +106,9 @@ def summarise(size, group):
            "boxes": sum(int(r.get("boxes", 0)) for r in group["BENCH"] + group["MEMORY"]),
            "notes": group["other"]}
     row.update(_extraction(timed))
-    z9 = [r for r in group["BENCH"] if not ours(r) and r.get("verified") == 1]
-    row["z9_failed"] = len([r for r in group["BENCH"] if not ours(r)]) - len(z9)
+    z9_bench = [r for r in group["BENCH"] if not ours(r)]
+    z9 = [r for r in z9_bench if r.get("verified") == 1]
+    row["z9_failed"] = len(z9_bench) - len(z9)
     for key, value in _extraction(z9).items():
         row["z9_" + key] = value
     if "extract_best" in row and "z9_extract_best" in row:

@@ -13,6 +13,7 @@
 // command line.
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
@@ -55,8 +56,7 @@ struct Words {
         positional.push_back(word);
         continue;
       }
-      bool known = false;
-      for (const std::string& option : allowed) known = known || option == word;
+      const bool known = std::find(allowed.begin(), allowed.end(), word) != allowed.end();
       if (!known || i + 1 == argc || !options.emplace(word, argv[i + 1]).second) return false;
       ++i;
     }

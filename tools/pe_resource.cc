@@ -2,7 +2,6 @@
 
 #include <algorithm>
 
-
 namespace {
 
 const uint32_t kRcDataType = 10;
