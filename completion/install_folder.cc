@@ -192,9 +192,7 @@ const HeldFolder* InstallFolderForSearch() {
 // "The identifier ... and the volume serial number uniquely identify a file on
 // a single computer" (https://learn.microsoft.com/windows/win32/api/fileapi/ns-fileapi-by_handle_file_information).
 bool IsInstallFolder(HANDLE entry) {
-  BY_HANDLE_FILE_INFORMATION held, other;
-  return IsHeld(folder) && GetFileInformationByHandle(folder.handle, &held) &&
-         GetFileInformationByHandle(entry, &other) && SameEntry(held, other);
+  return IsHeld(folder) && SameOpenEntry(folder.handle, entry);
 }
 
 bool InstallFolderTrusted() {

@@ -1,6 +1,7 @@
 #include "security/folder_security.h"
 
 #include "security/elevation.h"
+#include "support/process_level.h"
 
 namespace {
 
@@ -60,11 +61,6 @@ bool Build(const Grant* grants, int count, PSID owner, FolderSecurity* security)
 }
 
 }  // namespace
-
-bool ReadTokenUser(HANDLE token, TokenUserRecord* user) {
-  DWORD size = sizeof *user;
-  return GetTokenInformation(token, TokenUser, user, size, &size) != FALSE;
-}
 
 bool BuildTempSecurity(HANDLE token, FolderSecurity* security) {
   if (TokenIsAdministrator(token)) return BuildAdministratorsSecurity(security);

@@ -20,14 +20,6 @@ struct FolderSecurity {
   BYTE owner[SECURITY_MAX_SID_SIZE];
 };
 
-// A token's user: TOKEN_USER with room for a SID of the largest size.
-union TokenUserRecord {
-  TOKEN_USER user;
-  BYTE bytes[sizeof(TOKEN_USER) + SECURITY_MAX_SID_SIZE];
-};
-// Reads it from a token opened with TOKEN_QUERY.
-bool ReadTokenUser(HANDLE token, TokenUserRecord* user);
-
 // tmp-n's, from the token (opened with TOKEN_QUERY). Elevated: full control
 // for SYSTEM and Administrators and nobody else, owner Administrators, and an
 // OWNER RIGHTS ACE that leaves whoever comes to own a file inside (the setup

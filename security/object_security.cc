@@ -2,6 +2,7 @@
 
 #include "security/elevation.h"
 #include "security/folder_security.h"
+#include "support/process_level.h"
 
 bool BuildObjectSecurity(HANDLE token, DWORD rights, ObjectSecurity* security) {
   TokenUserRecord user;

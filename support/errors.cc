@@ -5,11 +5,11 @@
 #include "support/text.h"
 
 int errorShown = 0;
+
 namespace {
 
 const size_t kCodeMessageSize = 300;
 const size_t kHintSize = 200;
-const size_t kMessageSize = 1000;
 
 // The hint names the usual cause of the two errors a user can do something
 // about. No caller's format shows it today; it is passed as the third value.
@@ -43,8 +43,8 @@ int ReportErrorA(const char* text) {
 }
 
 int ReportErrorFormat(const wchar_t* format, const wchar_t* value) {
-  wchar_t message[kMessageSize];
-  FormatText(message, kMessageSize, format, value);
+  wchar_t message[kErrorMessageSize];
+  FormatText(message, kErrorMessageSize, format, value);
   return ReportError(message);
 }
 

@@ -7,6 +7,11 @@
 // part built with exception tables.
 #pragma once
 
+#include <cstddef>
+
+// Room for a report's or a failure's text, in characters.
+const size_t kErrorMessageSize = 1000;
+
 class CException {
  public:
   explicit CException(int code) : code(code) {}

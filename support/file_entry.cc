@@ -133,6 +133,12 @@ bool SameEntry(const BY_HANDLE_FILE_INFORMATION& a,
          a.nFileIndexLow == b.nFileIndexLow;
 }
 
+bool SameOpenEntry(HANDLE a, HANDLE b) {
+  BY_HANDLE_FILE_INFORMATION x, y;
+  return GetFileInformationByHandle(a, &x) && GetFileInformationByHandle(b, &y) &&
+         SameEntry(x, y);
+}
+
 bool FinalPath(HANDLE entry, wchar_t* out, size_t cap) {
   wchar_t raw[kRawFinalPathSize];
   DWORD n = seams::finalPath(entry, raw, kRawFinalPathSize,
@@ -163,12 +169,10 @@ bool NameForLoader(HANDLE entry, wchar_t* out, size_t cap) {
     named = n > 0 && n < kRawFinalPathSize &&
             FormatText(out, cap, L"\\\\?\\GLOBALROOT%s", raw);
   }
-  BY_HANDLE_FILE_INFORMATION held, found;
   HANDLE check = named ? CreateFileW(out, FILE_READ_ATTRIBUTES, kShareAll, nullptr,
                                      OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr)
                        : INVALID_HANDLE_VALUE;
-  named = check != INVALID_HANDLE_VALUE && GetFileInformationByHandle(entry, &held) &&
-          GetFileInformationByHandle(check, &found) && SameEntry(held, found);
+  named = check != INVALID_HANDLE_VALUE && SameOpenEntry(entry, check);
   if (check != INVALID_HANDLE_VALUE) CloseHandle(check);
   if (!named && cap > 0) out[0] = 0;
   return named;

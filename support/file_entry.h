@@ -55,6 +55,10 @@ bool IsNamedIn(HANDLE folder, const wchar_t* name, HANDLE entry);
 bool SameEntry(const BY_HANDLE_FILE_INFORMATION& a,
                const BY_HANDLE_FILE_INFORMATION& b);
 
+// Two handles open on one and the same file or folder; false where either's
+// identity cannot be read.
+bool SameOpenEntry(HANDLE a, HANDLE b);
+
 // The path the system resolved the open entry to, every link followed, as a
 // plain path ("C:\...", "\\server\share\..."). False when it cannot be read
 // or does not fit in cap units.

@@ -24,16 +24,16 @@ DWORD ProcessIntegrityLevel(DWORD processId) {
   return level;
 }
 
+bool ReadTokenUser(HANDLE token, TokenUserRecord* user) {
+  DWORD size = sizeof *user;
+  return GetTokenInformation(token, TokenUser, user, size, &size) != FALSE;
+}
+
 bool ReadProcessUser(HANDLE process, PSID sid, DWORD size) {
   HANDLE token = nullptr;
   if (!OpenProcessToken(process, TOKEN_QUERY, &token)) return false;
-  union {
-    TOKEN_USER user;
-    BYTE bytes[sizeof(TOKEN_USER) + SECURITY_MAX_SID_SIZE];
-  } user;
-  DWORD read = sizeof user;
-  bool copied = GetTokenInformation(token, TokenUser, &user, read, &read) &&
-                CopySid(size, sid, user.user.User.Sid);
+  TokenUserRecord user;
+  bool copied = ReadTokenUser(token, &user) && CopySid(size, sid, user.user.User.Sid);
   CloseHandle(token);
   return copied;
 }

@@ -6,6 +6,14 @@
 
 #include <windows.h>
 
+// A token's user: TOKEN_USER with room for a SID of the largest size.
+union TokenUserRecord {
+  TOKEN_USER user;
+  BYTE bytes[sizeof(TOKEN_USER) + SECURITY_MAX_SID_SIZE];
+};
+// Reads it from a token opened with TOKEN_QUERY.
+bool ReadTokenUser(HANDLE token, TokenUserRecord* user);
+
 // Copies the user SID of the process's token (the process opened with
 // PROCESS_QUERY_LIMITED_INFORMATION) into sid, of size bytes: what
 // seams::processUser starts out as. False when it cannot be read.

@@ -11,10 +11,6 @@ CException* lastRaised = nullptr;
 
 CException::~CException() = default;
 
-namespace {
-const size_t kMessageSize = 1000;
-}  // namespace
-
 void RaiseCException(int code) {
   delete lastRaised;
   // Without memory the pointer is null; the catch sites never look at it.
@@ -27,22 +23,22 @@ void Require(const void* value, const char* label) {
 }
 
 void FailA(const char* label) {
-  char message[kMessageSize];
-  FormatText(message, kMessageSize, "%s Error=%d", label, -1);
+  char message[kErrorMessageSize];
+  FormatText(message, kErrorMessageSize, "%s Error=%d", label, -1);
   ShowFailureA(message);
   RaiseCException(-1);
 }
 
 void FailFormatA(const char* format, const char* value) {
-  char message[kMessageSize];
-  FormatText(message, kMessageSize, format, value);
+  char message[kErrorMessageSize];
+  FormatText(message, kErrorMessageSize, format, value);
   ShowFailureA(message);
   RaiseCException(-1);
 }
 
 void Fail(const wchar_t* label, const wchar_t* text, int code) {
-  wchar_t message[kMessageSize];
-  FormatText(message, kMessageSize, L"%s %s Error=%d", label, text, code);
+  wchar_t message[kErrorMessageSize];
+  FormatText(message, kErrorMessageSize, L"%s %s Error=%d", label, text, code);
   ShowFailure(message);
   RaiseCException(code);
 }

@@ -13,6 +13,7 @@
 #include "support/errors.h"
 #include "support/file_entry.h"
 #include "support/ntdll.h"
+#include "support/process_level.h"
 #include "support/seams.h"
 #include "tests/payload_test_support.h"
 

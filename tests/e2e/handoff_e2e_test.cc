@@ -11,6 +11,7 @@
 #include <thread>
 
 #include "security/folder_security.h"
+#include "support/process_level.h"
 
 namespace {
 
